@@ -1,0 +1,53 @@
+#!/usr/bin/env bash
+# Runs a command inside its own X session: Xvfb, the openbox window manager and
+# a D-Bus session bus. Without PILVO_FORCE_XVFB=1 an existing $DISPLAY is used as is.
+#
+#   scripts/with-x-session.sh COMMAND [ARGS...]
+#
+# Every wait is bounded; the session is torn down when the command ends.
+set -uo pipefail
+
+if [ -n "${DISPLAY:-}" ] && [ "${PILVO_FORCE_XVFB:-0}" != 1 ]; then
+  exec "$@"
+fi
+
+for tool in Xvfb openbox dbus-run-session; do
+  command -v "$tool" >/dev/null || { echo "with-x-session: $tool is missing; run scripts/install-deps.sh" >&2; exit 127; }
+done
+
+workdir=$(mktemp -d /tmp/pilvo-xsession.XXXXXX)
+pids=()
+cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
+  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null; done
+  rm -rf "$workdir"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+# -displayfd lets Xvfb pick a free display number and tell us when it is ready.
+Xvfb -displayfd 3 -screen 0 1920x1080x24 -nolisten tcp 3>"$workdir/display" 2>"$workdir/xvfb.log" &
+pids+=($!)
+for _ in $(seq 100); do
+  [ -s "$workdir/display" ] && break
+  sleep 0.05
+done
+if [ ! -s "$workdir/display" ]; then
+  echo "with-x-session: Xvfb did not start:" >&2; cat "$workdir/xvfb.log" >&2; exit 1
+fi
+export DISPLAY=":$(head -n1 "$workdir/display")"
+unset WAYLAND_DISPLAY
+export WEBKIT_DISABLE_COMPOSITING_MODE=1
+export GDK_BACKEND=x11
+
+openbox --sm-disable >"$workdir/openbox.log" 2>&1 &
+pids+=($!)
+# Wait until the window manager announces itself on the root window.
+for _ in $(seq 100); do
+  xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
+  sleep 0.05
+done
+
+exec_status=0
+dbus-run-session -- "$@" || exec_status=$?
+exit $exec_status
