@@ -72,8 +72,9 @@ void FakeEventLoop::post(std::function<void()> fn) {
 }
 
 void FakeEventLoop::run() {
-  // A test that calls run() wants everything that is ready now; it never blocks.
+  quitRequested_ = false;
   runUntilIdle();
+  if (runHook_) runHook_();
 }
 
 void FakeEventLoop::runUntilIdle() {

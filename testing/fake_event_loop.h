@@ -25,10 +25,13 @@ class FakeEventLoop final : public EventLoop {
   std::unique_ptr<EventSource> addFd(int fd, IoCondition conditions,
                                      std::function<bool(IoCondition)> callback) override;
   void post(std::function<void()> fn) override;
+  // Drains posted work, then runs the hook set with setRunHook (the test's
+  // script for "while the loop runs"); never blocks.
   void run() override;
   void quit() override { quitRequested_ = true; }
 
   // Test controls.
+  void setRunHook(std::function<void()> hook) { runHook_ = std::move(hook); }
   void setWallClock(std::chrono::system_clock::time_point t) { wallNow_ = t; }
   void runUntilIdle();
   void advance(double seconds);
@@ -53,6 +56,7 @@ class FakeEventLoop final : public EventLoop {
   mutable std::mutex postedMutex_;
   std::deque<std::function<void()>> posted_;
   bool quitRequested_ = false;
+  std::function<void()> runHook_;
   std::shared_ptr<bool> alive_;
 };
 

@@ -1,0 +1,150 @@
+#include "agent/agent_monitor.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+
+#include "agent/constants.h"
+
+namespace pilvo::agent {
+
+AgentMonitor::AgentMonitor(AgentDatabase& database, Platform platform, EventLoop& loop,
+                           Logger& logger, std::string supportDir)
+    : database_(database),
+      platform_(platform),
+      loop_(loop),
+      logger_(logger),
+      supportDir_(std::move(supportDir)),
+      hasAXPermission_(platform.accessibility.isProcessTrusted()) {}
+
+AgentMonitor::~AgentMonitor() {
+  // The workspace must never call into a destroyed monitor.
+  if (observing_) platform_.workspace.setObserver(nullptr);
+}
+
+void AgentMonitor::start() {
+  logger_.log("Starting app monitor");
+  platform_.workspace.setObserver(this);
+  observing_ = true;
+  if (auto front = platform_.workspace.frontmostApplication()) handleAppActivation(*front);
+
+  // The timers belong to the monitor: destroying it cancels them.
+  idleTimer_ = loop_.addTimer(kIdleCheckInterval, true, [this] { checkIdle(); });
+  pruneTimer_ = loop_.addTimer(kPruneInterval, true,
+                               [this] { database_.pruneOldEvents(kPruneKeepDays); });
+  axPermissionTimer_ =
+      loop_.addTimer(kPermissionCheckInterval, true, [this] { checkAXPermission(); });
+
+  writeAXTrustedFlag(hasAXPermission_);
+  logger_.log(std::string("Monitor started (AX permission: ") +
+              (hasAXPermission_ ? "yes" : "no \u2014 app switches only") + ")");
+}
+
+void AgentMonitor::stop() {
+  platform_.workspace.setObserver(nullptr);
+  observing_ = false;
+  cleanupAXObserver();
+  idleTimer_.reset();
+  pruneTimer_.reset();
+  axPermissionTimer_.reset();
+  logger_.log("Monitor stopped");
+}
+
+void AgentMonitor::appDidActivate(const RunningApp& app) { handleAppActivation(app); }
+
+void AgentMonitor::appDidTerminate(const RunningApp& app) {
+  if (currentPid_ && *currentPid_ == app.pid) cleanupAXObserver();
+}
+
+void AgentMonitor::handleAppActivation(const RunningApp& app) {
+  const std::string bundleId = app.bundleId.value_or("unknown");
+  std::optional<std::string> title;
+  if (hasAXPermission_) title = focusedWindowTitle(app);
+  if (!lastBundleId_ || *lastBundleId_ != bundleId) {
+    database_.insertEvent("appSwitch", bundleId, title);
+    logger_.log("appSwitch: " + bundleId);
+  }
+  lastBundleId_ = bundleId;
+  if (hasAXPermission_) setupAXObserver(app);
+}
+
+std::optional<std::string> AgentMonitor::focusedWindowTitle(const RunningApp& app) {
+  return platform_.accessibility.focusedWindowTitle(app);
+}
+
+void AgentMonitor::setupAXObserver(const RunningApp& app) {
+  cleanupAXObserver();
+  currentPid_ = app.pid;
+  auto observer = platform_.accessibility.createObserver(
+      app, [this](ElementRef element, std::string_view notification) {
+        axCallback(element, notification);
+      });
+  if (!observer) {
+    logger_.log("Failed to create AXObserver for pid " + std::to_string(app.pid));
+    return;
+  }
+  axObserver_ = std::move(observer);
+}
+
+void AgentMonitor::cleanupAXObserver() {
+  if (!axObserver_) return;
+  axObserver_.reset();  // detaches from the application's windows
+  currentPid_.reset();
+}
+
+void AgentMonitor::axCallback(ElementRef element, std::string_view /*notification*/) {
+  // Both notifications give the same row: the title of the element they name.
+  if (!lastBundleId_) return;
+  database_.insertEvent("windowChange", lastBundleId_, platform_.accessibility.titleOf(element));
+}
+
+std::string AgentMonitor::trustedFlagPath() const {
+  return supportDir_ + "/" + kTrustedFlagFileName;
+}
+
+void AgentMonitor::writeAXTrustedFlag(bool trusted) {
+  const std::string path = trustedFlagPath();
+  if (trusted) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd >= 0) ::close(fd);
+  } else {
+    std::remove(path.c_str());
+  }
+}
+
+void AgentMonitor::checkAXPermission() {
+  const bool trusted = platform_.accessibility.isProcessTrusted();
+  if (trusted == hasAXPermission_) return;
+  if (!trusted) {
+    // A withdrawal leaves an attached observer in place until its application
+    // terminates or the monitor stops.
+    writeAXTrustedFlag(false);
+    hasAXPermission_ = false;
+    return;
+  }
+  logger_.log("Accessibility granted \u2014 enabling window title tracking");
+  writeAXTrustedFlag(true);
+  hasAXPermission_ = true;
+  if (auto front = platform_.workspace.frontmostApplication()) setupAXObserver(*front);
+}
+
+void AgentMonitor::checkIdle() {
+  InputIdleness& input = platform_.idleness;
+  const double idle =
+      std::min(std::min(input.secondsSinceLastEvent(InputKind::kLeftMouseDown),
+                        input.secondsSinceLastEvent(InputKind::kMouseMoved)),
+               input.secondsSinceLastEvent(InputKind::kKeyDown));
+  if (idle >= kIdleThresholdSeconds && !isIdle_) {
+    isIdle_ = true;
+    database_.insertEvent("idle", lastBundleId_, std::nullopt);
+    logger_.log("User went idle (" + std::to_string(static_cast<long long>(idle)) + "s)");
+  } else if (idle < kIdleThresholdSeconds && isIdle_) {
+    isIdle_ = false;
+    database_.insertEvent("active", lastBundleId_, std::nullopt);
+    logger_.log("User returned from idle");
+  }
+}
+
+}  // namespace pilvo::agent

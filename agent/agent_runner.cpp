@@ -1,0 +1,84 @@
+#include "agent/agent_runner.h"
+
+#include <glib.h>
+
+#include <csignal>
+#include <optional>
+
+#include "agent/agent_database.h"
+#include "agent/agent_monitor.h"
+#include "agent/constants.h"
+
+namespace pilvo::agent {
+
+AgentPaths defaultAgentPaths() {
+  AgentPaths paths;
+  paths.supportDir = std::string(g_get_user_data_dir()) + "/" + kSupportDirName;
+  paths.logPath = std::string(g_get_user_state_dir()) + "/" + kLogFileName;
+  return paths;
+}
+
+int runAgent(EventLoop& loop, Logger& logger, const AgentPaths& paths,
+             const PlatformConnector& connect, int32_t pid) {
+  // The process-wide store and monitor of the running agent; the shutdown
+  // sequence touches only what exists.
+  std::unique_ptr<AgentDatabase> globalDatabase;
+  std::unique_ptr<AgentMonitor> globalMonitor;
+
+  logger.log("PilvoAgent starting (pid " + std::to_string(pid) + ")");
+
+  std::string connectError;
+  std::unique_ptr<AgentPlatform> platform = connect(&connectError);
+  if (!platform) {
+    logger.log("Fatal error: " + connectError);
+    return kExitNoDisplay;
+  }
+
+  if (!platform->accessibility().isProcessTrusted()) {
+    logger.log("Not trusted for Accessibility \u2014 requesting permission");
+    platform->accessibility().requestTrust();
+  }
+
+  int exitStatus = kExitStopped;
+  auto shutdown = [&](const char* reason, int status) {
+    logger.log(reason);
+    if (globalMonitor) globalMonitor->stop();
+    if (globalDatabase && globalDatabase->isOpen()) globalDatabase->close();
+    exitStatus = status;
+    loop.quit();
+  };
+  // Signals arrive as loop sources: the shutdown runs between callbacks,
+  // never inside a signal handler.
+  auto onTerm = loop.addSignal(SIGTERM, [&] {
+    shutdown("Received termination signal, shutting down", kExitStopped);
+  });
+  auto onInt = loop.addSignal(SIGINT, [&] {
+    shutdown("Received termination signal, shutting down", kExitStopped);
+  });
+  bool displayLost = false;
+  platform->setConnectionLostHandler([&] {
+    if (displayLost) return;
+    displayLost = true;
+    shutdown("Lost the connection to the X display, shutting down", kExitDisplayLost);
+  });
+
+  try {
+    globalDatabase = std::make_unique<AgentDatabase>(paths.supportDir, logger, loop);
+  } catch (const AgentError& e) {
+    logger.log("Fatal error: " + e.description());
+    return kExitStoreUnavailable;
+  }
+
+  globalMonitor = std::make_unique<AgentMonitor>(
+      *globalDatabase,
+      AgentMonitor::Platform{platform->workspace(), platform->idleness(),
+                             platform->accessibility()},
+      loop, logger, paths.supportDir);
+  globalMonitor->start();
+
+  logger.log("PilvoAgent running \u2014 entering run loop");
+  loop.run();
+  return exitStatus;
+}
+
+}  // namespace pilvo::agent

@@ -1,0 +1,44 @@
+// The agent's entry and shutdown sequences, with the desktop and the loop
+// passed in so that tests can run the whole life of the process on fakes.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "agent/agent_platform.h"
+#include "agent/logger.h"
+#include "common/event_loop.h"
+
+namespace pilvo::agent {
+
+// The desktop as the agent sees it, once connected.
+class AgentPlatform {
+ public:
+  virtual ~AgentPlatform() = default;
+  virtual Workspace& workspace() = 0;
+  virtual InputIdleness& idleness() = 0;
+  virtual Accessibility& accessibility() = 0;
+  // Called on the loop when the connection to the desktop is gone for good.
+  virtual void setConnectionLostHandler(std::function<void()> handler) = 0;
+};
+
+// Connects to the desktop; on failure returns nullptr and sets `error` to a
+// message that tells the user what to do.
+using PlatformConnector = std::function<std::unique_ptr<AgentPlatform>(std::string* error)>;
+
+struct AgentPaths {
+  std::string supportDir;  // <data>/pilvo
+  std::string logPath;     // <state>/pilvo-agent.log
+};
+
+// Paths from the XDG base directories (read through GLib, so tests redirect
+// them with XDG_DATA_HOME and XDG_STATE_HOME).
+AgentPaths defaultAgentPaths();
+
+// Runs the agent until SIGTERM/SIGINT or the loss of the desktop connection
+// and returns the process exit status.
+int runAgent(EventLoop& loop, Logger& logger, const AgentPaths& paths,
+             const PlatformConnector& connect, int32_t pid);
+
+}  // namespace pilvo::agent

@@ -1,0 +1,22 @@
+// The agent's fixed behaviour. There is no configuration file and no option.
+#pragma once
+
+namespace pilvo::agent {
+
+inline constexpr double kIdleThresholdSeconds = 300.0;
+inline constexpr double kIdleCheckInterval = 30.0;
+inline constexpr double kPermissionCheckInterval = 5.0;
+inline constexpr double kPruneInterval = 86400.0;
+inline constexpr int kPruneKeepDays = 30;
+inline constexpr const char* kDbFileName = "agent_events.db";
+inline constexpr const char* kLogFileName = "pilvo-agent.log";
+inline constexpr const char* kTrustedFlagFileName = ".ax_trusted";
+inline constexpr const char* kSupportDirName = "pilvo";
+
+// Exit statuses (documented in the README).
+inline constexpr int kExitStopped = 0;           // SIGTERM or SIGINT
+inline constexpr int kExitStoreUnavailable = 1;  // the event store cannot be opened
+inline constexpr int kExitNoDisplay = 2;         // no X display at start
+inline constexpr int kExitDisplayLost = 3;       // the X display went away while running
+
+}  // namespace pilvo::agent
