@@ -1,0 +1,56 @@
+// The host side of the socket bridge: UI processes of the same user connect to
+// a Unix-domain socket and exchange frames (bridge_frame.h) with the host's
+// messenger. Each client gets the replies to its own calls; messages the host
+// sends go to every client, except on an event channel, where they go to the
+// client whose "listen" is current. Runs entirely on the main loop.
+#pragma once
+
+#include <cstddef>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "channels/bridge_frame.h"
+#include "channels/channel_log.h"
+#include "channels/host_messenger.h"
+#include "common/event_loop.h"
+
+namespace pilvo::channels {
+
+struct BridgeLimits {
+  size_t maxFrameBytes = kDefaultMaxFrameBytes;
+  // Calls from one client that the host has not answered yet.
+  size_t maxPendingCalls = 1024;
+  // Bytes queued for a client that does not read.
+  size_t maxQueuedBytes = 64u << 20;
+};
+
+// $XDG_RUNTIME_DIR/pilvo/host.sock (GLib's fallback when the variable is unset).
+std::string defaultSocketPath();
+
+class BridgeServer {
+ public:
+  BridgeServer(EventLoop& loop, HostMessenger& messenger, BridgeLimits limits = {},
+               LogSink log = stderrLogSink());
+  ~BridgeServer();  // disconnects every client and removes the socket file
+  BridgeServer(const BridgeServer&) = delete;
+  BridgeServer& operator=(const BridgeServer&) = delete;
+
+  // Creates the directory (0700) and the socket (0600) and starts accepting.
+  // A stale socket file is replaced; a live one (another host) is an error.
+  // Returns an empty string on success, else what went wrong and what to do.
+  std::string listen(const std::string& socketPath);
+  void stop();
+
+  const std::string& socketPath() const { return socketPath_; }
+  size_t clientCount() const;
+  // Calls from clients still waiting for the host's answer, over all clients.
+  size_t pendingCallCount() const;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+  std::string socketPath_;
+};
+
+}  // namespace pilvo::channels

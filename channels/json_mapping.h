@@ -1,0 +1,29 @@
+// JSON <-> channel values, for pilvoctl and for humans.
+//
+// JSON to value: null, booleans and strings as they are; whole numbers as
+// int32 (or int64 when they do not fit); other numbers as float64 (1.0 stays a
+// float64); arrays as lists; objects as maps with string keys in text order.
+// To force a type, use a one-key object:
+//   {"$int64": 5}  {"$float64": 1}  {"$float32List": [..]}  {"$float64List": [..]}
+//   {"$int32List": [..]}  {"$int64List": [..]}  {"$bytes": "<base64>"}
+//   {"$map": [[key, value], ...]}   (a map whose keys are not all strings)
+// Value to JSON uses the same forms, so values that JSON cannot show plainly
+// (typed lists, non-string keys, NaN and infinities as {"$float64": "NaN"})
+// survive a round trip. int64 values are written plainly.
+#pragma once
+
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "channels/value.h"
+
+namespace pilvo::channels {
+
+std::optional<Value> valueFromJson(const nlohmann::json& json, std::string* error);
+// Parses JSON text first; `error` says what is wrong with it.
+std::optional<Value> valueFromJsonText(std::string_view text, std::string* error);
+nlohmann::json valueToJson(const Value& value);
+
+}  // namespace pilvo::channels
