@@ -1,0 +1,123 @@
+#include "agent/agent_runner.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+#include "agent/agent_test_support.h"
+#include "agent/constants.h"
+#include "testing/fake_accessibility.h"
+#include "testing/fake_event_loop.h"
+#include "testing/fake_input_idleness.h"
+#include "testing/fake_workspace.h"
+#include "testing/temp_dir.h"
+
+namespace pilvo::agent {
+namespace {
+
+class FakeAgentPlatform final : public AgentPlatform {
+ public:
+  explicit FakeAgentPlatform(pilvo::testing::FakeEventLoop& loop) : idleness_(&loop) {}
+  Workspace& workspace() override { return workspace_; }
+  InputIdleness& idleness() override { return idleness_; }
+  Accessibility& accessibility() override { return accessibility_; }
+  void setConnectionLostHandler(std::function<void()> handler) override { lost = std::move(handler); }
+
+  pilvo::testing::FakeWorkspace workspace_;
+  pilvo::testing::FakeInputIdleness idleness_;
+  pilvo::testing::FakeAccessibility accessibility_;
+  std::function<void()> lost;
+};
+
+class AgentRunnerTest : public ::testing::Test {
+ protected:
+  int run(std::function<void(FakeAgentPlatform&)> whileRunning, bool trusted = true,
+          bool connects = true) {
+    Logger logger(dir_.file("state/pilvo-agent.log"), loop_, nullptr);
+    return runAgent(
+        loop_, logger, paths_,
+        [&](std::string* error) -> std::unique_ptr<AgentPlatform> {
+          if (!connects) {
+            *error = "cannot open X display";
+            return nullptr;
+          }
+          auto platform = std::make_unique<FakeAgentPlatform>(loop_);
+          platform->accessibility_.setTrusted(trusted);
+          platform->workspace_.setFrontmost(RunningApp{std::string("org.term"), std::nullopt, 5});
+          FakeAgentPlatform* raw = platform.get();
+          loop_.setRunHook([raw, whileRunning] { whileRunning(*raw); });
+          return platform;
+        },
+        4242);
+  }
+  std::vector<std::string> log() {
+    return test::logMessages(pilvo::testing::readFile(dir_.file("state/pilvo-agent.log")));
+  }
+
+  pilvo::testing::TempDir dir_;
+  pilvo::testing::FakeEventLoop loop_;
+  AgentPaths paths_{dir_.file("data/pilvo"), dir_.file("state/pilvo-agent.log")};
+};
+
+TEST_F(AgentRunnerTest, SignalRunsTheShutdownSequenceAndExitsZero) {
+  for (int signum : {SIGTERM, SIGINT}) {
+    const int status = run([&](FakeAgentPlatform&) { loop_.raiseSignal(signum); });
+    EXPECT_EQ(status, kExitStopped);
+  }
+  const std::vector<std::string> expected = {
+      "PilvoAgent starting (pid 4242)",
+      "Opening database at " + paths_.supportDir + "/agent_events.db",
+      "Starting app monitor",
+      "appSwitch: org.term",
+      "Monitor started (AX permission: yes)",
+      "PilvoAgent running \u2014 entering run loop",
+      "Received termination signal, shutting down",
+      "Monitor stopped",
+      "Database closed"};
+  auto lines = log();
+  ASSERT_EQ(lines.size(), 2 * expected.size());
+  EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + 9), expected);
+  EXPECT_EQ(std::vector<std::string>(lines.begin() + 9, lines.end()), expected);
+  EXPECT_EQ(test::readEvents(paths_.supportDir + "/agent_events.db").size(), 2u)
+      << "a restart starts with no last application, so it records the front one again";
+}
+
+TEST_F(AgentRunnerTest, StartWithoutTrustAsksOnceAndRecordsSwitchesOnly) {
+  int requests = -1;
+  run(
+      [&](FakeAgentPlatform& p) {
+        requests = p.accessibility_.trustRequests();
+        loop_.raiseSignal(SIGTERM);
+      },
+      /*trusted=*/false);
+  EXPECT_EQ(requests, 1);
+  auto lines = log();
+  EXPECT_EQ(lines[1], "Not trusted for Accessibility \u2014 requesting permission");
+  EXPECT_EQ(lines[5], "Monitor started (AX permission: no \u2014 app switches only)");
+}
+
+TEST_F(AgentRunnerTest, StoreFailureIsFatalBeforeTheRunLoop) {
+  pilvo::testing::writeFile(dir_.file("data"), "not a directory");
+  bool ran = false;
+  EXPECT_EQ(run([&](FakeAgentPlatform&) { ran = true; }), kExitStoreUnavailable);
+  EXPECT_FALSE(ran);
+  auto lines = log();
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[1].rfind("Fatal error: ", 0), 0u) << lines[1];
+  EXPECT_NE(lines[1].find("Not a directory"), std::string::npos);
+}
+
+TEST_F(AgentRunnerTest, LostDisplayShutsDownCleanlyWithItsOwnStatus) {
+  EXPECT_EQ(run([](FakeAgentPlatform& p) { p.lost(); }), kExitDisplayLost);
+  auto lines = log();
+  ASSERT_GE(lines.size(), 3u);
+  EXPECT_EQ(std::vector<std::string>(lines.end() - 3, lines.end()),
+            (std::vector<std::string>{"Lost the connection to the X display, shutting down",
+                                      "Monitor stopped", "Database closed"}));
+
+  EXPECT_EQ(run([](FakeAgentPlatform&) {}, true, /*connects=*/false), kExitNoDisplay);
+  EXPECT_EQ(log().back(), "Fatal error: cannot open X display");
+}
+
+}  // namespace
+}  // namespace pilvo::agent
