@@ -1,0 +1,140 @@
+#include "identity/desktop_entry_index.h"
+
+#include <gio/gdesktopappinfo.h>
+#include <glib.h>
+
+#include <algorithm>
+
+#include "common/utf8.h"
+
+namespace pilvo {
+namespace {
+
+constexpr std::string_view kDesktopSuffix = ".desktop";
+constexpr const char* kGroup = G_KEY_FILE_DESKTOP_GROUP;
+// Deep enough for vendor sub-folders, shallow enough that a symlink loop ends.
+constexpr int kMaxDepth = 4;
+
+std::string asciiLower(std::string_view s) {
+  std::string out(s);
+  std::transform(out.begin(), out.end(), out.begin(),
+                 [](unsigned char c) { return static_cast<char>(g_ascii_tolower(c)); });
+  return out;
+}
+
+std::optional<std::string> keyString(GKeyFile* file, const char* key, const char* locale,
+                                     bool localized) {
+  gchar* value = localized ? g_key_file_get_locale_string(file, kGroup, key, locale, nullptr)
+                           : g_key_file_get_string(file, kGroup, key, nullptr);
+  if (!value) return std::nullopt;
+  std::string out = repairUtf8(value);
+  g_free(value);
+  return out;
+}
+
+bool keyBool(GKeyFile* file, const char* key) {
+  return g_key_file_get_boolean(file, kGroup, key, nullptr) != FALSE;
+}
+
+}  // namespace
+
+DesktopEntryIndex::DesktopEntryIndex(const std::vector<std::string>& dataDirs,
+                                     const char* locale) {
+  for (const std::string& dir : dataDirs) {
+    if (dir.empty()) continue;
+    gchar* applications = g_build_filename(dir.c_str(), "applications", nullptr);
+    scanDirectory(applications, "", locale, 0);
+    g_free(applications);
+  }
+  for (const auto& [id, entry] : byId_) {
+    byLowerId_.emplace(asciiLower(id), id);
+    // emplace keeps the first, i.e. the smallest ID, for a shared StartupWMClass.
+    if (entry.startupWmClass && !entry.startupWmClass->empty()) {
+      byWmClass_.emplace(*entry.startupWmClass, id);
+    }
+  }
+}
+
+std::vector<std::string> DesktopEntryIndex::environmentDataDirs() {
+  std::vector<std::string> dirs{g_get_user_data_dir()};
+  for (const gchar* const* dir = g_get_system_data_dirs(); *dir; ++dir) dirs.emplace_back(*dir);
+  return dirs;
+}
+
+DesktopEntryIndex DesktopEntryIndex::fromEnvironment() {
+  return DesktopEntryIndex(environmentDataDirs());
+}
+
+void DesktopEntryIndex::scanDirectory(const std::string& applicationsDir,
+                                      const std::string& prefix, const char* locale, int depth) {
+  GDir* dir = g_dir_open(applicationsDir.c_str(), 0, nullptr);
+  if (!dir) return;  // an absent directory is normal
+  std::vector<std::string> names;
+  while (const gchar* name = g_dir_read_name(dir)) names.emplace_back(name);
+  g_dir_close(dir);
+  std::sort(names.begin(), names.end());
+
+  for (const std::string& name : names) {
+    gchar* path = g_build_filename(applicationsDir.c_str(), name.c_str(), nullptr);
+    const std::string filePath = path;
+    g_free(path);
+    if (g_file_test(filePath.c_str(), G_FILE_TEST_IS_DIR)) {
+      if (depth < kMaxDepth) scanDirectory(filePath, prefix + name + "-", locale, depth + 1);
+      continue;
+    }
+    if (name.size() <= kDesktopSuffix.size() || !name.ends_with(kDesktopSuffix)) continue;
+    std::string id = repairUtf8(prefix + name.substr(0, name.size() - kDesktopSuffix.size()));
+    if (claimed_.contains(id)) continue;
+
+    GKeyFile* file = g_key_file_new();
+    if (!g_key_file_load_from_file(file, filePath.c_str(), G_KEY_FILE_KEEP_TRANSLATIONS, nullptr) ||
+        !g_key_file_has_group(file, kGroup)) {
+      g_key_file_free(file);
+      continue;  // unreadable or not an entry: a lower directory may still supply the ID
+    }
+    claimed_.emplace(id, true);
+    const std::optional<std::string> type = keyString(file, G_KEY_FILE_DESKTOP_KEY_TYPE, locale,
+                                                      false);
+    if (!keyBool(file, G_KEY_FILE_DESKTOP_KEY_HIDDEN) && type == "Application") {
+      DesktopEntry entry;
+      entry.id = id;
+      entry.name = keyString(file, G_KEY_FILE_DESKTOP_KEY_NAME, locale, true).value_or("");
+      entry.startupWmClass =
+          keyString(file, G_KEY_FILE_DESKTOP_KEY_STARTUP_WM_CLASS, locale, false);
+      entry.noDisplay = keyBool(file, G_KEY_FILE_DESKTOP_KEY_NO_DISPLAY);
+      entry.path = filePath;
+      byId_.emplace(id, std::move(entry));
+    }
+    g_key_file_free(file);
+  }
+}
+
+const DesktopEntry* DesktopEntryIndex::findById(std::string_view id) const {
+  auto it = byId_.find(id);
+  return it == byId_.end() ? nullptr : &it->second;
+}
+
+const DesktopEntry* DesktopEntryIndex::findByIdIgnoringCase(std::string_view id) const {
+  auto it = byLowerId_.find(asciiLower(id));
+  return it == byLowerId_.end() ? nullptr : findById(it->second);
+}
+
+const DesktopEntry* DesktopEntryIndex::findByStartupWmClass(std::string_view wmClass) const {
+  auto it = byWmClass_.find(wmClass);
+  return it == byWmClass_.end() ? nullptr : findById(it->second);
+}
+
+std::vector<const DesktopEntry*> DesktopEntryIndex::entries() const {
+  std::vector<const DesktopEntry*> out;
+  out.reserve(byId_.size());
+  for (const auto& [id, entry] : byId_) out.push_back(&entry);
+  return out;
+}
+
+GDesktopAppInfo* DesktopEntryIndex::newAppInfo(std::string_view id) const {
+  const DesktopEntry* entry = findById(id);
+  if (!entry) return nullptr;
+  return g_desktop_app_info_new_from_filename(entry->path.c_str());
+}
+
+}  // namespace pilvo

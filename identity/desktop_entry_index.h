@@ -1,0 +1,67 @@
+// The installed desktop entries (applications/*.desktop under the XDG data
+// directories), indexed for naming running applications and launching them.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+typedef struct _GDesktopAppInfo GDesktopAppInfo;
+
+namespace pilvo {
+
+struct DesktopEntry {
+  // Desktop-file ID without ".desktop": the path below applications/ with "/"
+  // turned into "-" (applications/kde4/kate.desktop -> "kde4-kate").
+  std::string id;
+  // Name in the current (or requested) locale; may be empty in a broken entry.
+  std::string name;
+  std::optional<std::string> startupWmClass;
+  bool noDisplay = false;
+  std::string path;
+};
+
+class DesktopEntryIndex {
+ public:
+  // Reads <dir>/applications for every dir in order. As in the XDG lookup, the
+  // first directory that holds an ID wins, and a Hidden=true entry there hides
+  // the same ID further down. `locale` picks the localized Name (nullptr: the
+  // process locale).
+  explicit DesktopEntryIndex(const std::vector<std::string>& dataDirs,
+                             const char* locale = nullptr);
+
+  // $XDG_DATA_HOME, then $XDG_DATA_DIRS, as GLib reads them.
+  static DesktopEntryIndex fromEnvironment();
+  // The directories fromEnvironment() reads, in order.
+  static std::vector<std::string> environmentDataDirs();
+
+  const DesktopEntry* findById(std::string_view id) const;
+  // ID comparison ignoring ASCII case ("Firefox-ESR" finds "firefox-esr").
+  const DesktopEntry* findByIdIgnoringCase(std::string_view id) const;
+  // The entry whose StartupWMClass equals `wmClass` exactly; with several,
+  // the one with the smallest ID.
+  const DesktopEntry* findByStartupWmClass(std::string_view wmClass) const;
+
+  // Entries in ID order, including NoDisplay ones.
+  std::vector<const DesktopEntry*> entries() const;
+  size_t size() const { return byId_.size(); }
+
+  // A launchable GDesktopAppInfo for the entry with `id` (a new reference the
+  // caller unrefs), or nullptr when there is none or it cannot be loaded.
+  GDesktopAppInfo* newAppInfo(std::string_view id) const;
+
+ private:
+  void scanDirectory(const std::string& applicationsDir, const std::string& prefix,
+                     const char* locale, int depth);
+
+  std::map<std::string, DesktopEntry, std::less<>> byId_;
+  // IDs already claimed by a higher-priority directory (also hidden ones).
+  std::map<std::string, bool, std::less<>> claimed_;
+  std::map<std::string, std::string, std::less<>> byLowerId_;
+  std::map<std::string, std::string, std::less<>> byWmClass_;
+};
+
+}  // namespace pilvo
