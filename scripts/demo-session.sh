@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# The scripted session of `make run` (see run-demo.sh); runs inside an X session.
+set -euo pipefail
+build=$1
+here=$(cd "$(dirname "$0")" && pwd)
+demo="$build/demo"
+rm -rf "$demo"
+mkdir -p "$demo"
+export XDG_DATA_HOME="$demo/data" XDG_STATE_HOME="$demo/state" XDG_CONFIG_HOME="$demo/config"
+export XDG_RUNTIME_DIR="$demo/run"
+mkdir -p -m 700 "$XDG_RUNTIME_DIR"
+
+pids=()
+cleanup() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; wait 2>/dev/null || true; }
+trap cleanup EXIT
+
+# Waits up to $1 seconds for a command to succeed.
+wait_for() {
+  local limit=$1; shift
+  for _ in $(seq $((limit * 20))); do "$@" >/dev/null 2>&1 && return 0; sleep 0.05; done
+  echo "demo: timed out waiting for: $*" >&2; return 1
+}
+window_of() { xdotool search --classname "$1" 2>/dev/null | head -n1; }
+
+xclock -geometry 200x200+100+100 & pids+=($!)
+xterm -class DemoTerm -title "demo terminal" -geometry 60x10+400+100 -e sleep 600 & pids+=($!)
+wait_for 10 window_of xclock
+wait_for 10 window_of xterm
+clock=$(window_of xclock)
+term=$(window_of xterm)
+
+"$build/agent/pilvo-agent" 2>"$demo/agent.stderr" & agent=$!
+wait_for 10 grep -q "entering run loop" "$XDG_STATE_HOME/pilvo-agent.log"
+
+for round in 1 2 3; do
+  xdotool windowactivate --sync "$clock"; sleep 0.3
+  xdotool windowactivate --sync "$term"; sleep 0.3
+  xdotool set_window --name "demo terminal, round $round" "$term"; sleep 0.3
+done
+
+if [ -x "$build/host/pilvo" ] && [ -x "$here/demo-host.sh" ]; then
+  "$here/demo-host.sh" "$build" "$demo/main-window.png" || echo "demo: host part failed" >&2
+fi
+
+kill -TERM "$agent"
+status=0; wait "$agent" || status=$?
+
+echo
+echo "== Agent log ($XDG_STATE_HOME/pilvo-agent.log)"
+cat "$XDG_STATE_HOME/pilvo-agent.log"
+echo
+echo "== Rows recorded in $XDG_DATA_HOME/pilvo/agent_events.db"
+sqlite3 -header -column "$XDG_DATA_HOME/pilvo/agent_events.db" \
+  "SELECT id, timestamp, type, bundle_id, window_title, synced FROM events ORDER BY id"
+echo
+echo "Agent exit status: $status"
+[ -f "$demo/main-window.png" ] && echo "Screenshot of the main window: $demo/main-window.png"
+exit "$status"
