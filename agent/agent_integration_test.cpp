@@ -1,0 +1,363 @@
+// The real pilvo-agent binary in a real X session (Xvfb + openbox), with a
+// private HOME and XDG directories. Windows are made here with Xlib so their
+// properties (class, title, bytes that are not UTF-8) are under the test's
+// control; switching goes through the window manager with xdotool.
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "agent/agent_test_support.h"
+#include "testing/temp_dir.h"
+
+namespace pilvo::agent {
+namespace {
+
+using test::EventRow;
+using test::readEvents;
+using pilvo::testing::readFile;
+using pilvo::testing::TempDir;
+
+std::optional<std::string> s(const char* v) { return std::string(v); }
+
+// Polls `done` every 20 ms for at most `seconds`.
+bool waitFor(const std::function<bool()>& done, double seconds = 5.0) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  while (std::chrono::steady_clock::now() < end) {
+    if (done()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return done();
+}
+
+int runCommand(const std::string& cmd) { return std::system((cmd + " >/dev/null 2>&1").c_str()); }
+
+std::string agentPath() { return std::string(std::getenv("PILVO_BUILD_DIR")) + "/agent/pilvo-agent"; }
+
+// A top-level window with a chosen WM_CLASS and title.
+class TestWindow {
+ public:
+  TestWindow(Display* dpy, const std::string& instance, const std::string& cls,
+             const std::optional<std::string>& title)
+      : dpy_(dpy) {
+    window_ = XCreateSimpleWindow(dpy, DefaultRootWindow(dpy), 10, 10, 200, 100, 0, 0, 0xffffff);
+    // WM_CLASS is two NUL-terminated strings; raw bytes so a test can break UTF-8.
+    std::string wmClass = instance + '\0' + cls + '\0';
+    XChangeProperty(dpy, window_, XA_WM_CLASS, XA_STRING, 8, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(wmClass.data()),
+                    static_cast<int>(wmClass.size()));
+    long pid = getpid();
+    XChangeProperty(dpy, window_, XInternAtom(dpy, "_NET_WM_PID", False), XA_CARDINAL, 32,
+                    PropModeReplace, reinterpret_cast<unsigned char*>(&pid), 1);
+    if (title) setTitle(*title);
+    XMapWindow(dpy, window_);
+    XFlush(dpy);
+  }
+  ~TestWindow() { destroy(); }
+
+  void setTitle(const std::string& title) {
+    XChangeProperty(dpy_, window_, XInternAtom(dpy_, "_NET_WM_NAME", False),
+                    XInternAtom(dpy_, "UTF8_STRING", False), 8, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(title.data()), static_cast<int>(title.size()));
+    XFlush(dpy_);
+  }
+  void destroy() {
+    if (!window_) return;
+    XDestroyWindow(dpy_, window_);
+    XFlush(dpy_);
+    window_ = 0;
+  }
+  Window id() const { return window_; }
+  // Brings the window to the front through the window manager and waits for it.
+  bool activate() { return runCommand("xdotool windowactivate --sync " + std::to_string(window_)) == 0; }
+
+ private:
+  Display* dpy_;
+  Window window_ = 0;
+};
+
+class AgentProcess {
+ public:
+  AgentProcess(const std::vector<std::string>& env, const std::string& stderrPath) {
+    pid_ = fork();
+    if (pid_ == 0) {
+      for (const auto& kv : env) putenv(const_cast<char*>(strdup(kv.c_str())));
+      if (FILE* f = freopen(stderrPath.c_str(), "w", stderr); !f) _exit(126);
+      execl(agentPath().c_str(), "pilvo-agent", nullptr);
+      _exit(127);
+    }
+  }
+  ~AgentProcess() {
+    if (running()) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+  pid_t pid() const { return pid_; }
+  bool running() { return pid_ > 0 && !status_ && !reap(); }
+  // Sends `signum` and waits (bounded) for the exit status; -1 on timeout.
+  int stop(int signum = SIGTERM) {
+    kill(pid_, signum);
+    return waitExit();
+  }
+  int waitExit(double seconds = 10) {
+    waitFor([&] { return reap(); }, seconds);
+    return status_ ? *status_ : -1;
+  }
+
+ private:
+  bool reap() {
+    if (status_) return true;
+    int st = 0;
+    if (waitpid(pid_, &st, WNOHANG) != pid_) return false;
+    status_ = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+    return true;
+  }
+  pid_t pid_ = -1;
+  std::optional<int> status_;
+};
+
+class AgentIntegrationTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dpy_ = XOpenDisplay(nullptr);
+    ASSERT_NE(dpy_, nullptr) << "no X display; run through scripts/with-x-session.sh";
+    ::mkdir(home_.file("home").c_str(), 0700);
+  }
+  void TearDown() override {
+    windows_.clear();
+    if (dpy_) XCloseDisplay(dpy_);
+  }
+
+  std::vector<std::string> env() const {
+    return {"HOME=" + home_.file("home"), "XDG_DATA_HOME=" + home_.file("data"),
+            "XDG_STATE_HOME=" + home_.file("state")};
+  }
+  std::string dbPath() const { return home_.file("data/pilvo/agent_events.db"); }
+  std::string logPath() const { return home_.file("state/pilvo-agent.log"); }
+  std::string stderrPath() const { return home_.file("stderr.txt"); }
+  std::string log() const { return readFile(logPath()); }
+
+  std::unique_ptr<AgentProcess> startAgent(bool waitRunning = true) {
+    auto agent = std::make_unique<AgentProcess>(env(), stderrPath());
+    if (waitRunning) {
+      EXPECT_TRUE(waitFor([&] { return log().find("entering run loop") != std::string::npos; }))
+          << readFile(stderrPath());
+    }
+    return agent;
+  }
+  TestWindow& window(const std::string& cls, const std::optional<std::string>& title = std::nullopt,
+                     const std::string& instance = "") {
+    windows_.push_back(std::make_unique<TestWindow>(dpy_, instance.empty() ? cls : instance, cls, title));
+    TestWindow& w = *windows_.back();
+    // Managed once the window manager lists it.
+    char hex[32];
+    std::snprintf(hex, sizeof hex, "0x%08lx", w.id());
+    EXPECT_TRUE(waitFor([&] { return runCommand(std::string("wmctrl -l | grep -q ") + hex) == 0; }));
+    return w;
+  }
+  bool rowsBecome(const std::vector<EventRow>& expected, double seconds = 5) {
+    return waitFor([&] { return readEvents(dbPath()) == expected; }, seconds);
+  }
+  size_t rowCount() { return readEvents(dbPath()).size(); }
+
+  TempDir home_;
+  Display* dpy_ = nullptr;
+  std::vector<std::unique_ptr<TestWindow>> windows_;
+};
+
+std::string describe(const std::vector<EventRow>& rows) {
+  std::string out;
+  for (const auto& r : rows) {
+    out += r.type + " | " + r.bundleId.value_or("NULL") + " | " + r.title.value_or("NULL") + "\n";
+  }
+  return out;
+}
+
+TEST_F(AgentIntegrationTest, RecordsSwitchesBetweenApplicationsAndStopsCleanly) {
+  TestWindow& a = window("PilvoTestAlpha", "alpha one");
+  TestWindow& a2 = window("PilvoTestAlpha", "alpha two");
+  TestWindow& b = window("PilvoTestBeta", "beta");
+  ASSERT_TRUE(a.activate());
+  auto agent = startAgent();
+  ASSERT_TRUE(rowsBecome({{"appSwitch", s("PilvoTestAlpha"), s("alpha one")}}))
+      << describe(readEvents(dbPath()));
+
+  ASSERT_TRUE(b.activate());
+  ASSERT_TRUE(a2.activate());
+  ASSERT_TRUE(a.activate());  // a move inside Alpha: a title row, not a switch
+  const std::vector<EventRow> expected = {
+      {"appSwitch", s("PilvoTestAlpha"), s("alpha one")},
+      {"appSwitch", s("PilvoTestBeta"), s("beta")},
+      {"appSwitch", s("PilvoTestAlpha"), s("alpha two")},
+      {"windowChange", s("PilvoTestAlpha"), s("alpha one")}};
+  EXPECT_TRUE(rowsBecome(expected)) << describe(readEvents(dbPath()));
+
+  EXPECT_EQ(agent->stop(SIGINT), 0);
+  const std::string text = log();
+  const size_t received = text.find("Received termination signal, shutting down\n");
+  const size_t stopped = text.find("Monitor stopped\n");
+  const size_t closed = text.find("Database closed\n");
+  EXPECT_TRUE(received != std::string::npos && received < stopped && stopped < closed) << text;
+  EXPECT_EQ(readFile(stderrPath()), text) << "every line also goes to standard error";
+  EXPECT_EQ(pilvo::testing::fileMode(logPath()), 0600);
+  EXPECT_EQ(pilvo::testing::fileMode(home_.file("data/pilvo")), 0700);
+
+  // A second start keeps every row and records the front application again.
+  auto again = startAgent();
+  EXPECT_TRUE(waitFor([&] { return rowCount() == expected.size() + 1; }));
+  EXPECT_EQ(again->stop(SIGTERM), 0);
+}
+
+TEST_F(AgentIntegrationTest, TitlesFollowOnlyTheApplicationInFront) {
+  TestWindow& front = window("PilvoTestFront", "first");
+  TestWindow& back = window("PilvoTestBack", "back");
+  TestWindow& untitled = window("PilvoTestFront");
+  ASSERT_TRUE(back.activate());
+  ASSERT_TRUE(front.activate());
+  auto agent = startAgent();
+  ASSERT_TRUE(rowsBecome({{"appSwitch", s("PilvoTestFront"), s("first")}}));
+
+  back.setTitle("renamed in the back");
+  front.setTitle("second");
+  ASSERT_TRUE(runCommand("xdotool set_window --name third " + std::to_string(front.id())) == 0);
+  front.setTitle("third");  // the same title again is still a change the client made
+  ASSERT_TRUE(front.activate());  // re-activating the same application writes nothing
+  ASSERT_TRUE(untitled.activate());  // focus moves to a window of the same application
+  const std::vector<EventRow> expected = {
+      {"appSwitch", s("PilvoTestFront"), s("first")},
+      {"windowChange", s("PilvoTestFront"), s("second")},
+      {"windowChange", s("PilvoTestFront"), s("third")},
+      {"windowChange", s("PilvoTestFront"), s("third")},
+      {"windowChange", s("PilvoTestFront"), std::nullopt}};
+  EXPECT_TRUE(rowsBecome(expected)) << describe(readEvents(dbPath()));
+  EXPECT_TRUE(waitFor([&] { return pilvo::testing::fileMode(home_.file("data/pilvo/.ax_trusted")) >= 0; }));
+  EXPECT_EQ(agent->stop(), 0);
+}
+
+TEST_F(AgentIntegrationTest, UntrustedWindowPropertiesNeverStopTheAgent) {
+  const std::string badClass = "Bad\xff\xfe" "Class";
+  TestWindow& bad = window(badClass, std::string("title \xc0 broken"), "bad\xffinstance");
+  TestWindow& ok = window("PilvoTestOk", "ok");
+  ASSERT_TRUE(ok.activate());
+  auto agent = startAgent();
+  ASSERT_TRUE(bad.activate());
+  bad.destroy();  // vanishes right after the switch, while the agent may still query it
+  ASSERT_TRUE(ok.activate());
+  ASSERT_TRUE(waitFor([&] { return rowCount() >= 3; }));
+  auto rows = readEvents(dbPath());
+  EXPECT_EQ(rows[1].bundleId, s("Bad\xEF\xBF\xBD\xEF\xBF\xBD" "Class")) << describe(rows);
+  EXPECT_EQ(rows[1].title, s("title \xEF\xBF\xBD broken"));
+  EXPECT_TRUE(agent->running());
+  EXPECT_EQ(agent->stop(), 0);
+}
+
+TEST_F(AgentIntegrationTest, StoreThatCannotBeOpenedIsFatal) {
+  ::mkdir(home_.file("data").c_str(), 0700);
+  pilvo::testing::writeFile(home_.file("data/pilvo"), "a file where the directory should be");
+  auto agent = startAgent(/*waitRunning=*/false);
+  EXPECT_EQ(agent->waitExit(), 1);
+  const std::string text = log();
+  EXPECT_NE(text.find("] Fatal error: "), std::string::npos) << text;
+  EXPECT_EQ(text.find("entering run loop"), std::string::npos);
+}
+
+TEST_F(AgentIntegrationTest, ReadOnlyDataDirectoryIsFatalForAnOrdinaryUser) {
+  // root ignores permission bits, so run the agent as "nobody" when we are root.
+  ::mkdir(home_.file("data").c_str(), 0555);
+  ::chmod(home_.path().c_str(), 0755);
+  std::string cmd = "env -i DISPLAY=\"$DISPLAY\" HOME=" + home_.file("home") +
+                    " XDG_DATA_HOME=" + home_.file("data") + " XDG_STATE_HOME=" + home_.file("data") +
+                    " " + agentPath() + " 2>" + stderrPath();
+  if (geteuid() == 0) cmd = "setpriv --reuid=65534 --regid=65534 --clear-groups " + cmd;
+  const int status = std::system(("timeout 10 " + cmd).c_str());
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 1);
+  const std::string err = readFile(stderrPath());
+  EXPECT_NE(err.find("] Fatal error: "), std::string::npos) << err;
+  EXPECT_NE(err.find("Permission denied"), std::string::npos) << err;
+  EXPECT_EQ(err.find("entering run loop"), std::string::npos);
+}
+
+TEST_F(AgentIntegrationTest, UnusableLogDirectoryKeepsEveryLineOnStandardError) {
+  pilvo::testing::writeFile(home_.file("state"), "not a directory");
+  auto agent = startAgent(/*waitRunning=*/false);
+  ASSERT_TRUE(waitFor([&] { return readFile(stderrPath()).find("entering run loop") != std::string::npos; }));
+  EXPECT_EQ(agent->stop(), 0);
+  const std::string err = readFile(stderrPath());
+  EXPECT_NE(err.find("PilvoAgent starting (pid "), std::string::npos);
+  EXPECT_NE(err.find("Database closed"), std::string::npos);
+}
+
+TEST_F(AgentIntegrationTest, StoreKilledDuringABurstStaysIntact) {
+  TestWindow& a = window("PilvoTestBurstA", "a");
+  TestWindow& b = window("PilvoTestBurstB", "b");
+  auto agent = startAgent();
+  // Renames of the front window write a row each; kill -9 lands in the middle.
+  ASSERT_TRUE(a.activate());
+  for (int i = 0; i < 300; ++i) a.setTitle("burst " + std::to_string(i));
+  XSync(dpy_, False);
+  waitFor([&] { return rowCount() > 50; });
+  kill(agent->pid(), SIGKILL);
+  agent->waitExit();
+  (void)b;
+
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(dbPath().c_str(), &db), SQLITE_OK);
+  sqlite3_stmt* st = nullptr;
+  sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &st, nullptr);
+  ASSERT_EQ(sqlite3_step(st), SQLITE_ROW);
+  EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)), "ok");
+  sqlite3_finalize(st);
+  sqlite3_close(db);
+  const size_t before = rowCount();
+  auto again = startAgent();
+  EXPECT_GE(rowCount(), before);
+  EXPECT_EQ(again->stop(), 0);
+}
+
+TEST_F(AgentIntegrationTest, LosingTheDisplayShutsDownAndAsksForARestart) {
+  // A display of our own that we can take away.
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  pid_t xvfb = fork();
+  if (xvfb == 0) {
+    close(fds[0]);
+    execlp("Xvfb", "Xvfb", "-displayfd", std::to_string(fds[1]).c_str(), "-nolisten", "tcp",
+           nullptr);
+    _exit(127);
+  }
+  close(fds[1]);
+  char buf[16] = {};
+  ssize_t n = read(fds[0], buf, sizeof buf - 1);
+  close(fds[0]);
+  ASSERT_GT(n, 0);
+  const std::string display = ":" + std::string(buf, strcspn(buf, "\n"));
+
+  auto agent = std::make_unique<AgentProcess>(
+      std::vector<std::string>{"HOME=" + home_.file("home"), "XDG_DATA_HOME=" + home_.file("data"),
+                               "XDG_STATE_HOME=" + home_.file("state"), "DISPLAY=" + display},
+      stderrPath());
+  ASSERT_TRUE(waitFor([&] { return log().find("entering run loop") != std::string::npos; }));
+  kill(xvfb, SIGKILL);
+  waitpid(xvfb, nullptr, 0);
+  EXPECT_EQ(agent->waitExit(), 3);
+  const std::string text = log();
+  EXPECT_NE(text.find("Monitor stopped\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("Database closed\n"), std::string::npos) << text;
+}
+
+}  // namespace
+}  // namespace pilvo::agent
