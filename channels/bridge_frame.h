@@ -49,6 +49,7 @@ class FrameReader {
   bool failed() const { return !error_.empty(); }
   const std::string& error() const { return error_; }
   size_t buffered() const { return buffer_.size() - start_; }
+  size_t maxFrameBytes() const { return maxFrameBytes_; }
 
  private:
   bool checkHeader();

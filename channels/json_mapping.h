@@ -21,9 +21,12 @@
 
 namespace pilvo::channels {
 
-std::optional<Value> valueFromJson(const nlohmann::json& json, std::string* error);
+// Objects keep the order of their members, so maps keep their order both ways.
+using Json = nlohmann::ordered_json;
+
+std::optional<Value> valueFromJson(const Json& json, std::string* error);
 // Parses JSON text first; `error` says what is wrong with it.
 std::optional<Value> valueFromJsonText(std::string_view text, std::string* error);
-nlohmann::json valueToJson(const Value& value);
+Json valueToJson(const Value& value);
 
 }  // namespace pilvo::channels
