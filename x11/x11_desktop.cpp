@@ -1,0 +1,291 @@
+#include "x11/x11_desktop.h"
+
+#include <X11/Xatom.h>
+
+#include <algorithm>
+#include <set>
+
+#include "x11/process_watch.h"
+
+namespace pilvo::x11 {
+namespace {
+
+// EWMH source indication for requests made on the user's behalf by a pager
+// or task switcher: window managers honour these without focus-stealing checks.
+constexpr long kSourcePager = 2;
+
+class ListenerHandle final : public EventSource {
+ public:
+  ListenerHandle(std::shared_ptr<bool> alive, std::function<void()> remove)
+      : alive_(std::move(alive)), remove_(std::move(remove)) {}
+  ~ListenerHandle() override {
+    if (*alive_) remove_();
+  }
+
+ private:
+  std::shared_ptr<bool> alive_;
+  std::function<void()> remove_;
+};
+
+}  // namespace
+
+X11Desktop::X11Desktop(XConnection& connection, const DesktopEntryIndex& index)
+    : connection_(connection),
+      index_(index),
+      reader_(connection),
+      netClientList_(connection.atom("_NET_CLIENT_LIST")),
+      netActiveWindow_(connection.atom("_NET_ACTIVE_WINDOW")),
+      alive_(std::make_shared<bool>(true)) {
+  eventHandler_ = connection_.addEventHandler([this](XEvent& event) { onEvent(event); });
+  connection_.addInputMask(connection_.root(), PropertyChangeMask);
+  refreshClientList();
+  refreshActiveWindow();
+  connection_.flush();
+}
+
+X11Desktop::~X11Desktop() {
+  *alive_ = false;
+  eventHandler_.reset();
+  connection_.removeInputMask(connection_.root(), PropertyChangeMask);
+  connection_.flush();
+}
+
+std::unique_ptr<EventSource> X11Desktop::addListener(Listener listener) {
+  const uint64_t id = nextListenerId_++;
+  listeners_[id] = std::make_shared<ListenerEntry>(ListenerEntry{std::move(listener)});
+  return std::make_unique<ListenerHandle>(alive_, [this, id] {
+    auto it = listeners_.find(id);
+    if (it == listeners_.end()) return;
+    it->second->active = false;
+    listeners_.erase(it);
+  });
+}
+
+template <typename F>
+void X11Desktop::notify(F&& call) {
+  std::vector<std::shared_ptr<ListenerEntry>> snapshot;
+  for (const auto& [id, entry] : listeners_) snapshot.push_back(entry);
+  const auto alive = alive_;
+  for (const auto& entry : snapshot) {
+    if (!*alive) return;  // a listener destroyed the desktop
+    if (entry->active) call(entry->listener);
+  }
+}
+
+void X11Desktop::onEvent(XEvent& event) {
+  if (event.type != PropertyNotify || event.xproperty.window != connection_.root()) return;
+  if (event.xproperty.atom == netClientList_) {
+    refreshClientList();
+  } else if (event.xproperty.atom == netActiveWindow_) {
+    refreshActiveWindow();
+  }
+}
+
+const X11Desktop::WindowInfo* X11Desktop::infoFor(Window window) {
+  if (window == None) return nullptr;
+  if (auto it = windows_.find(window); it != windows_.end()) return &it->second;
+  const WindowIdentityFacts facts = reader_.identityFacts(window);
+  if (facts.gone) return nullptr;
+  const AppIdentity identity = resolveAppIdentity(facts.facts, index_);
+  WindowInfo info{.key = AppKey{identity.bundleId, facts.pid},
+                  .localizedName = identity.localizedName,
+                  .transient = facts.transient};
+  return &windows_.emplace(window, std::move(info)).first->second;
+}
+
+bool X11Desktop::hasWindows(const AppKey& key) const {
+  return std::any_of(clients_.begin(), clients_.end(), [&](Window window) {
+    auto it = windows_.find(window);
+    return it != windows_.end() && it->second.key == key;
+  });
+}
+
+void X11Desktop::refreshClientList() {
+  const std::vector<Window> previous = clients_;
+  const std::set<Window> before(previous.begin(), previous.end());
+  std::vector<Window> listed = reader_.clientList();
+  const std::set<Window> after(listed.begin(), listed.end());
+
+  // Read facts of new windows first; a window that vanished meanwhile is
+  // left out as if the window manager had already dropped it.
+  std::vector<Window> added;
+  clients_.clear();
+  for (const Window window : listed) {
+    if (!before.contains(window)) {
+      if (!infoFor(window)) continue;
+      added.push_back(window);
+    }
+    clients_.push_back(window);
+  }
+
+  std::vector<Window> removed;
+  for (const Window window : previous) {
+    if (!after.contains(window)) removed.push_back(window);
+  }
+  for (auto it = windows_.begin(); it != windows_.end();) {
+    const bool keep = after.contains(it->first) || it->first == active_;
+    it = keep ? std::next(it) : windows_.erase(it);
+  }
+  for (const Window window : removed) {
+    notify([&](Listener& l) {
+      if (l.windowRemoved) l.windowRemoved(window);
+    });
+  }
+
+  // Applications without windows have ended.
+  for (auto it = apps_.begin(); it != apps_.end();) {
+    if (hasWindows(it->first)) {
+      ++it;
+      continue;
+    }
+    const AppKey key = it->first;
+    const bool reported = it->second.terminated;
+    RunningApp app = makeApp(key, None, false);
+    it = apps_.erase(it);
+    if (!reported) {
+      notify([&](Listener& l) {
+        if (l.appTerminated) l.appTerminated(app);
+      });
+    }
+  }
+  for (auto it = processWatches_.begin(); it != processWatches_.end();) {
+    const int32_t pid = it->first;
+    const bool used =
+        std::any_of(apps_.begin(), apps_.end(), [&](const auto& a) { return a.first.pid == pid; });
+    it = used ? std::next(it) : processWatches_.erase(it);
+  }
+
+  for (const Window window : added) {
+    const WindowInfo& info = windows_.at(window);
+    const AppKey key = info.key;
+    if (!apps_.contains(key)) {
+      apps_[key] = AppState{.localizedName = info.localizedName};
+      watchProcess(key.pid);
+      const RunningApp app = makeApp(key, window, true);
+      notify([&](Listener& l) {
+        if (l.appLaunched) l.appLaunched(app);
+      });
+    }
+    const RunningApp app = makeApp(key, window, false);
+    notify([&](Listener& l) {
+      if (l.windowAdded) l.windowAdded(window, app);
+    });
+  }
+}
+
+void X11Desktop::refreshActiveWindow() {
+  const Window window = reader_.activeWindow();
+  if (window == active_) return;
+  active_ = window;
+  const std::optional<RunningApp> app = applicationOf(window);
+  notify([&](Listener& l) {
+    if (l.activeWindowChanged) l.activeWindowChanged(window, app);
+  });
+}
+
+RunningApp X11Desktop::makeApp(const AppKey& key, Window preferred, bool withPolicy) {
+  RunningApp app;
+  app.bundleId = key.bundleId;
+  app.pid = key.pid;
+  if (auto it = apps_.find(key); it != apps_.end()) app.localizedName = it->second.localizedName;
+  if (auto it = windows_.find(preferred); preferred != None && it != windows_.end()) {
+    if (!app.localizedName) app.localizedName = it->second.localizedName;
+    app.window = preferred;
+  }
+  bool anyWindow = false;
+  bool regular = false;
+  for (const Window window : clients_) {
+    auto it = windows_.find(window);
+    if (it == windows_.end() || !(it->second.key == key)) continue;
+    if (app.window == 0) app.window = window;
+    anyWindow = true;
+    if (withPolicy && !regular) regular = reader_.isTaskbarWindow(window, it->second.transient);
+    if (!withPolicy) break;
+  }
+  if (withPolicy && !anyWindow && app.window != 0) {
+    regular = reader_.isTaskbarWindow(static_cast<Window>(app.window), false);
+  }
+  app.activationPolicy =
+      (!withPolicy || regular) ? ActivationPolicy::kRegular : ActivationPolicy::kAccessory;
+  return app;
+}
+
+std::optional<RunningApp> X11Desktop::applicationOf(uint64_t window) {
+  const WindowInfo* info = infoFor(static_cast<Window>(window));
+  if (!info) return std::nullopt;
+  const AppKey key = info->key;
+  RunningApp app = makeApp(key, static_cast<Window>(window), true);
+  connection_.flush();
+  return app;
+}
+
+std::optional<RunningApp> X11Desktop::frontmostApplication() { return applicationOf(active_); }
+
+std::vector<RunningApp> X11Desktop::runningApplications() {
+  std::vector<RunningApp> out;
+  std::set<AppKey> seen;
+  for (const Window window : clients_) {
+    auto it = windows_.find(window);
+    if (it == windows_.end() || !seen.insert(it->second.key).second) continue;
+    auto state = apps_.find(it->second.key);
+    if (state != apps_.end() && state->second.terminated) continue;
+    out.push_back(makeApp(it->second.key, window, true));
+  }
+  connection_.flush();
+  return out;
+}
+
+std::vector<uint64_t> X11Desktop::windowsOf(const RunningApp& app) const {
+  const AppKey key{app.bundleId, app.pid};
+  std::vector<uint64_t> out;
+  for (const Window window : clients_) {
+    auto it = windows_.find(window);
+    if (it != windows_.end() && it->second.key == key) out.push_back(window);
+  }
+  return out;
+}
+
+bool X11Desktop::activate(const RunningApp& app) {
+  const std::vector<uint64_t> windows = windowsOf(app);
+  if (windows.empty() || connection_.lost()) return false;
+  Window target = static_cast<Window>(windows.front());
+  if (std::find(windows.begin(), windows.end(), active_) != windows.end()) target = active_;
+  XEvent event{};
+  event.xclient.type = ClientMessage;
+  event.xclient.window = target;
+  event.xclient.message_type = netActiveWindow_;
+  event.xclient.format = 32;
+  event.xclient.data.l[0] = kSourcePager;
+  event.xclient.data.l[1] = CurrentTime;
+  event.xclient.data.l[2] = static_cast<long>(active_);
+  XSendEvent(connection_.display(), connection_.root(), False,
+             SubstructureRedirectMask | SubstructureNotifyMask, &event);
+  connection_.flush();
+  return true;
+}
+
+void X11Desktop::watchProcess(int32_t pid) {
+  if (pid <= 0 || processWatches_.contains(pid)) return;
+  auto watch = watchProcessExit(connection_.loop(), pid,
+                                [this, pid, alive = alive_] {
+                                  if (*alive) processExited(pid);
+                                });
+  // Without a pidfd the end is seen when the windows leave the client list.
+  if (watch) processWatches_[pid] = std::move(watch);
+}
+
+void X11Desktop::processExited(int32_t pid) {
+  std::vector<RunningApp> ended;
+  for (auto& [key, state] : apps_) {
+    if (key.pid != pid || state.terminated) continue;
+    state.terminated = true;
+    ended.push_back(makeApp(key, None, false));
+  }
+  for (const RunningApp& app : ended) {
+    notify([&](Listener& l) {
+      if (l.appTerminated) l.appTerminated(app);
+    });
+  }
+}
+
+}  // namespace pilvo::x11

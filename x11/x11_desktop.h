@@ -1,0 +1,117 @@
+// The applications of an EWMH desktop, as the agent and the host see them.
+//
+// An application is the set of managed top-level windows (_NET_CLIENT_LIST)
+// that share identifier and process id; a transient window (dialog) belongs to
+// the application of its WM_TRANSIENT_FOR parent. Per-window facts are read
+// once, when a window first appears, and dropped when it leaves the list, so a
+// burst of events does not re-query the server.
+//
+// Event driven: the model follows PropertyNotify on the root window for
+// _NET_CLIENT_LIST and _NET_ACTIVE_WINDOW, and process exits through pidfds.
+#pragma once
+
+#include <X11/Xlib.h>
+
+#include <compare>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "common/running_app.h"
+#include "identity/desktop_entry_index.h"
+#include "x11/window_reader.h"
+#include "x11/x_connection.h"
+
+namespace pilvo::x11 {
+
+class X11Desktop {
+ public:
+  // What happened on the desktop. Every member is optional.
+  struct Listener {
+    // The active window changed; `app` is its application (none for no
+    // window or one that belongs to no application).
+    std::function<void(uint64_t window, const std::optional<RunningApp>& app)> activeWindowChanged;
+    std::function<void(const RunningApp& app)> appLaunched;
+    // The application's last window left the client list or its process exited.
+    std::function<void(const RunningApp& app)> appTerminated;
+    std::function<void(uint64_t window, const RunningApp& app)> windowAdded;
+    std::function<void(uint64_t window)> windowRemoved;
+  };
+
+  // `index` must outlive the desktop.
+  X11Desktop(XConnection& connection, const DesktopEntryIndex& index);
+  ~X11Desktop();
+  X11Desktop(const X11Desktop&) = delete;
+  X11Desktop& operator=(const X11Desktop&) = delete;
+
+  // Running applications in _NET_CLIENT_LIST order of first appearance.
+  std::vector<RunningApp> runningApplications();
+  // The application of the active window, after WM_TRANSIENT_FOR; its
+  // `window` is the active window itself.
+  std::optional<RunningApp> frontmostApplication();
+  uint64_t activeWindow() const { return active_; }
+  std::optional<RunningApp> applicationOf(uint64_t window);
+  // The application's managed windows, in client-list order.
+  std::vector<uint64_t> windowsOf(const RunningApp& app) const;
+  // Asks the window manager to bring the application's active or first window
+  // to the front (_NET_ACTIVE_WINDOW client message, source: pager/user).
+  // false when the application has no window.
+  bool activate(const RunningApp& app);
+
+  std::unique_ptr<EventSource> addListener(Listener listener);
+
+  WindowReader& reader() { return reader_; }
+  XConnection& connection() { return connection_; }
+
+ private:
+  struct AppKey {
+    std::optional<std::string> bundleId;
+    int32_t pid = 0;
+    auto operator<=>(const AppKey&) const = default;
+  };
+  struct WindowInfo {
+    AppKey key;
+    std::optional<std::string> localizedName;
+    bool transient = false;
+  };
+  struct AppState {
+    std::optional<std::string> localizedName;
+    bool terminated = false;
+  };
+  struct ListenerEntry {
+    Listener listener;
+    bool active = true;
+  };
+
+  void onEvent(XEvent& event);
+  void refreshClientList();
+  void refreshActiveWindow();
+  const WindowInfo* infoFor(Window window);
+  RunningApp makeApp(const AppKey& key, Window preferred, bool withPolicy);
+  bool hasWindows(const AppKey& key) const;
+  void watchProcess(int32_t pid);
+  void processExited(int32_t pid);
+  template <typename F>
+  void notify(F&& call);
+
+  XConnection& connection_;
+  const DesktopEntryIndex& index_;
+  WindowReader reader_;
+  Atom netClientList_;
+  Atom netActiveWindow_;
+  std::vector<Window> clients_;
+  // Facts of client-list windows, and of an active window not (yet) listed.
+  std::map<Window, WindowInfo> windows_;
+  std::map<AppKey, AppState> apps_;
+  std::map<int32_t, std::unique_ptr<EventSource>> processWatches_;
+  Window active_ = None;
+  std::map<uint64_t, std::shared_ptr<ListenerEntry>> listeners_;
+  uint64_t nextListenerId_ = 1;
+  std::unique_ptr<EventSource> eventHandler_;
+  std::shared_ptr<bool> alive_;
+};
+
+}  // namespace pilvo::x11

@@ -1,0 +1,62 @@
+// Seconds since the last key press, pointer motion and left-button press,
+// from XInput 2 raw events on the root window (XI 2.1 or later).
+//
+// Counted: XI_RawKeyPress of a non-modifier key; XI_RawMotion that moves a
+// non-scroll valuator (a wheel or a two-finger scroll moves only scroll
+// valuators); XI_RawButtonPress of button 1. Not counted: scrolling (buttons
+// 4-7, scroll valuators), other buttons, releases, modifier keys.
+//
+// Cost: only those raw events plus device-hierarchy changes are selected, on
+// the root window only; each event stores a timestamp. Nothing runs on a timer.
+#pragma once
+
+#include <array>
+#include <functional>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+
+#include "agent/agent_platform.h"
+#include "x11/x_connection.h"
+
+namespace pilvo::x11 {
+
+class X11InputIdleness final : public InputIdleness {
+ public:
+  // Monotonic seconds; the default reads the system's monotonic clock.
+  using MonotonicClock = std::function<double()>;
+
+  explicit X11InputIdleness(XConnection& connection, MonotonicClock clock = {});
+  ~X11InputIdleness() override;
+
+  // Before any input of a kind: the time since this object was created.
+  // Without XInput 2.1 nothing is seen and every value stays 0 (never idle).
+  double secondsSinceLastEvent(InputKind kind) override;
+
+  bool available() const { return available_; }
+  // Why raw input is not available; empty when it is.
+  const std::string& problem() const { return problem_; }
+  // Raw events received (for the benchmark).
+  uint64_t rawEventsSeen() const { return rawEventsSeen_; }
+
+ private:
+  void onEvent(XEvent& event);
+  void refreshDevices();
+  void refreshModifiers();
+  bool movesPointer(int deviceId, int sourceId, const unsigned char* mask, int maskLength) const;
+
+  XConnection& connection_;
+  MonotonicClock clock_;
+  bool available_ = false;
+  std::string problem_;
+  int opcode_ = -1;
+  std::array<double, 3> last_{};
+  // Per device id: the valuator numbers that scroll.
+  std::map<int, std::set<int>> scrollValuators_;
+  std::set<int> modifierKeycodes_;
+  uint64_t rawEventsSeen_ = 0;
+  std::unique_ptr<EventSource> handler_;
+};
+
+}  // namespace pilvo::x11

@@ -1,0 +1,288 @@
+#include "x11/x_connection.h"
+
+#include <glib.h>
+
+#include <vector>
+
+namespace pilvo::x11 {
+namespace {
+
+// Xlib's handlers are process-wide; connections register here so the
+// handlers can tell our displays from those of other code in the process
+// (GDK in the host), whose errors go to the handler installed before ours.
+std::map<Display*, XConnection*>& registry() {
+  static std::map<Display*, XConnection*> connections;
+  return connections;
+}
+XErrorHandler previousErrorHandler = nullptr;
+XIOErrorHandler previousIoErrorHandler = nullptr;
+
+}  // namespace
+
+struct XConnection::Handler {
+  EventHandler fn;
+  bool active = true;
+};
+
+namespace {
+
+class HandlerHandle final : public EventSource {
+ public:
+  HandlerHandle(std::shared_ptr<bool> alive, std::function<void()> remove)
+      : alive_(std::move(alive)), remove_(std::move(remove)) {}
+  ~HandlerHandle() override {
+    if (*alive_) remove_();
+  }
+
+ private:
+  std::shared_ptr<bool> alive_;
+  std::function<void()> remove_;
+};
+
+}  // namespace
+
+std::unique_ptr<XConnection> XConnection::open(EventLoop& loop, const std::string& displayName,
+                                               std::string* error) {
+  const char* name = displayName.empty() ? nullptr : displayName.c_str();
+  Display* display = XOpenDisplay(name);
+  if (!display) {
+    if (error) {
+      *error = std::string("cannot open X display '") + XDisplayName(name) +
+               "' — is DISPLAY set and an X11 session running?";
+    }
+    return nullptr;
+  }
+  std::unique_ptr<XConnection> connection(new XConnection(loop, display));
+  connection->start();
+  return connection;
+}
+
+XConnection::XConnection(EventLoop& loop, Display* display)
+    : loop_(loop),
+      display_(display),
+      root_(DefaultRootWindow(display)),
+      alive_(std::make_shared<bool>(true)) {}
+
+void XConnection::start() {
+  // Installed once and kept: other connections may come later.
+  static const bool installed = [] {
+    previousErrorHandler = XSetErrorHandler(&XConnection::handleError);
+    previousIoErrorHandler = XSetIOErrorHandler(&XConnection::handleIoError);
+    return true;
+  }();
+  (void)installed;
+  registry()[display_] = this;
+  XSetIOErrorExitHandler(display_, &XConnection::handleIoErrorExit, this);
+  fdWatch_ = loop_.addFd(ConnectionNumber(display_),
+                         IoCondition::kRead | IoCondition::kHangup | IoCondition::kError,
+                         [this](IoCondition condition) { return onReadable(condition); });
+}
+
+XConnection::~XConnection() {
+  *alive_ = false;
+  fdWatch_.reset();
+  handlers_.clear();
+  registry().erase(display_);
+  // After an I/O error XCloseDisplay only frees memory; it does not talk to the server.
+  XCloseDisplay(display_);
+}
+
+int XConnection::handleError(Display* display, XErrorEvent* event) {
+  auto it = registry().find(display);
+  if (it == registry().end()) {
+    return previousErrorHandler ? previousErrorHandler(display, event) : 0;
+  }
+  XConnection* self = it->second;
+  self->lastErrorSerial_ = event->serial;
+  self->lastErrorCode_ = event->error_code;
+  ++self->errorCount_;
+  return 0;
+}
+
+int XConnection::handleIoError(Display* display) {
+  if (!registry().contains(display) && previousIoErrorHandler) {
+    return previousIoErrorHandler(display);
+  }
+  // Returning lets Xlib go on to the display's exit handler, which does not exit.
+  return 0;
+}
+
+void XConnection::handleIoErrorExit(Display* display, void* data) {
+  (void)display;
+  static_cast<XConnection*>(data)->markLost();
+}
+
+void XConnection::markLost() {
+  if (lost_) return;
+  lost_ = true;
+  // Report from the loop, never from inside the Xlib call that failed.
+  loop_.post([this, alive = alive_] {
+    if (!*alive || lostReported_) return;
+    lostReported_ = true;
+    fdWatch_.reset();
+    if (lostHandler_) lostHandler_();
+  });
+}
+
+Atom XConnection::atom(const char* name) {
+  auto it = atoms_.find(name);
+  if (it != atoms_.end()) return it->second;
+  const Atom value = lost_ ? None : XInternAtom(display_, name, False);
+  if (value != None) atoms_.emplace(name, value);
+  return value;
+}
+
+std::unique_ptr<EventSource> XConnection::addEventHandler(EventHandler handler) {
+  const uint64_t id = nextHandlerId_++;
+  auto entry = std::make_shared<Handler>();
+  entry->fn = std::move(handler);
+  handlers_[id] = entry;
+  return std::make_unique<HandlerHandle>(alive_, [this, id] {
+    auto it = handlers_.find(id);
+    if (it == handlers_.end()) return;
+    it->second->active = false;
+    handlers_.erase(it);
+  });
+}
+
+bool XConnection::onReadable(IoCondition condition) {
+  dispatchPending();
+  if (lost_) return false;
+  if (hasCondition(condition, IoCondition::kHangup) ||
+      hasCondition(condition, IoCondition::kError)) {
+    // XPending normally notices a dead socket itself; make sure it is not polled again.
+    markLost();
+    return false;
+  }
+  return true;
+}
+
+void XConnection::dispatchPending() {
+  drainPosted_ = false;
+  while (!lost_ && XPending(display_) > 0) {
+    XEvent event;
+    XNextEvent(display_, &event);
+    std::vector<std::shared_ptr<Handler>> snapshot;
+    snapshot.reserve(handlers_.size());
+    for (const auto& [id, handler] : handlers_) snapshot.push_back(handler);
+    for (const auto& handler : snapshot) {
+      if (handler->active && !lost_) handler->fn(event);
+    }
+    if (event.type == GenericEvent && event.xcookie.data) XFreeEventData(display_, &event.xcookie);
+  }
+  if (!lost_) XFlush(display_);
+}
+
+void XConnection::flush() {
+  if (lost_) return;
+  XFlush(display_);
+  // Replies read by round trips may have brought events into Xlib's queue;
+  // the socket will not become readable for them, so drain from the loop.
+  if (!drainPosted_ && XEventsQueued(display_, QueuedAlready) > 0) {
+    drainPosted_ = true;
+    loop_.post([this, alive = alive_] {
+      if (*alive && drainPosted_) dispatchPending();
+    });
+  }
+}
+
+std::optional<RawProperty> XConnection::getProperty(Window window, Atom property,
+                                                    bool* windowGone, long maxBytes) {
+  if (windowGone) *windowGone = false;
+  if (lost_ || window == None || property == None) return std::nullopt;
+  Atom type = None;
+  int format = 0;
+  unsigned long count = 0;
+  unsigned long remaining = 0;
+  unsigned char* data = nullptr;
+  const unsigned long errorsBefore = errorCount_;
+  const int status = XGetWindowProperty(display_, window, property, 0, (maxBytes + 3) / 4, False,
+                                        AnyPropertyType, &type, &format, &count, &remaining,
+                                        &data);
+  if (status != Success) {
+    if (windowGone && errorCount_ != errorsBefore && lastErrorCode_ == BadWindow) {
+      *windowGone = true;
+    }
+    if (data) XFree(data);
+    return std::nullopt;
+  }
+  if (type == None) {
+    if (data) XFree(data);
+    return std::nullopt;
+  }
+  RawProperty out;
+  out.type = static_cast<uint32_t>(type);
+  out.format = format;
+  if (data) {
+    if (format == 8) {
+      out.bytes.assign(reinterpret_cast<const char*>(data), count);
+    } else if (format == 16) {
+      const auto* items = reinterpret_cast<const unsigned short*>(data);
+      out.values.assign(items, items + count);
+    } else if (format == 32) {
+      // Xlib delivers 32-bit items as long, whatever the size of long.
+      const auto* items = reinterpret_cast<const unsigned long*>(data);
+      out.values.reserve(count);
+      for (unsigned long i = 0; i < count; ++i) {
+        out.values.push_back(static_cast<uint32_t>(items[i] & 0xFFFFFFFFUL));
+      }
+    }
+    XFree(data);
+  }
+  return out;
+}
+
+void XConnection::addInputMask(Window window, long mask) {
+  auto& counts = maskCounts_[window];
+  const long before = inputMask(window);
+  for (int bit = 0; bit < 25; ++bit) {
+    if (mask & (1L << bit)) ++counts[bit];
+  }
+  const long after = inputMask(window);
+  if (after != before && !lost_) XSelectInput(display_, window, after);
+}
+
+void XConnection::removeInputMask(Window window, long mask) {
+  auto it = maskCounts_.find(window);
+  if (it == maskCounts_.end()) return;
+  const long before = inputMask(window);
+  for (int bit = 0; bit < 25; ++bit) {
+    if (!(mask & (1L << bit))) continue;
+    auto count = it->second.find(bit);
+    if (count == it->second.end()) continue;
+    if (--count->second <= 0) it->second.erase(count);
+  }
+  const long after = inputMask(window);
+  if (it->second.empty()) maskCounts_.erase(it);
+  // A vanished window gives BadWindow here, which the error handler records.
+  if (after != before && !lost_) XSelectInput(display_, window, after);
+}
+
+void XConnection::forgetWindow(Window window) { maskCounts_.erase(window); }
+
+long XConnection::inputMask(Window window) const {
+  auto it = maskCounts_.find(window);
+  if (it == maskCounts_.end()) return NoEventMask;
+  long mask = NoEventMask;
+  for (const auto& [bit, count] : it->second) {
+    if (count > 0) mask |= 1L << bit;
+  }
+  return mask;
+}
+
+XConnection::ErrorTrap::ErrorTrap(XConnection& connection)
+    : connection_(connection),
+      firstSerial_(connection.lost_ ? 0 : NextRequest(connection.display_)) {}
+
+bool XConnection::ErrorTrap::failed() {
+  if (connection_.lost_) return true;
+  XSync(connection_.display_, False);
+  if (connection_.lost_) return true;
+  if (connection_.errorCount_ > 0 && connection_.lastErrorSerial_ >= firstSerial_) {
+    errorCode_ = connection_.lastErrorCode_;
+    return true;
+  }
+  return false;
+}
+
+}  // namespace pilvo::x11
