@@ -1,0 +1,151 @@
+#include "host/app_delegate.h"
+
+#include <csignal>
+#include <vector>
+
+#include "common/glib_event_loop.h"
+#include "host/main_flutter_window.h"
+#include "tracking/x11_tracking_platform.h"
+#include "x11/x11_accessibility.h"
+#include "x11/x11_desktop.h"
+#include "x11/x_connection.h"
+
+namespace pilvo::host {
+namespace {
+
+// How often the content area looks at the number of connected interfaces.
+constexpr double kBridgeStatusInterval = 1.0;
+
+}  // namespace
+
+struct AppDelegate::State {
+  std::unique_ptr<GlibEventLoop> loop;
+  std::unique_ptr<DefaultsStore> defaults;
+  std::unique_ptr<x11::XConnection> connection;
+  std::unique_ptr<DesktopEntryIndex> index;
+  std::unique_ptr<x11::X11Desktop> desktop;
+  std::unique_ptr<x11::X11Accessibility> accessibility;
+  std::unique_ptr<tracking::X11TrackingPlatform> trackingPlatform;
+  std::unique_ptr<channels::FlutterEngine> engine;
+  std::unique_ptr<MainFlutterWindow> window;
+  std::string bridgeError;
+  std::vector<std::unique_ptr<EventSource>> sources;
+  bool finishedLaunching = false;
+};
+
+AppDelegate::AppDelegate(HostLogSink log)
+    : log_(std::move(log)),
+      application_(gtk_application_new(kApplicationId, G_APPLICATION_DEFAULT_FLAGS)) {
+  g_signal_connect(application_, "startup", G_CALLBACK(onStartup), this);
+  g_signal_connect(application_, "activate", G_CALLBACK(onActivate), this);
+  g_signal_connect(application_, "shutdown", G_CALLBACK(onShutdown), this);
+}
+
+AppDelegate::~AppDelegate() {
+  state_.reset();
+  g_object_unref(application_);
+}
+
+int AppDelegate::run(int argc, char** argv) {
+  const int status = g_application_run(G_APPLICATION(application_), argc, argv);
+  return status != 0 ? status : exitStatus_;
+}
+
+void AppDelegate::onStartup(GApplication*, gpointer self) {
+  static_cast<AppDelegate*>(self)->startup();
+}
+void AppDelegate::onActivate(GApplication*, gpointer self) {
+  static_cast<AppDelegate*>(self)->activate();
+}
+void AppDelegate::onShutdown(GApplication*, gpointer self) {
+  static_cast<AppDelegate*>(self)->shutdown();
+}
+
+void AppDelegate::startup() {
+  auto state = std::make_unique<State>();
+  state->loop = std::make_unique<GlibEventLoop>();
+  state->defaults = std::make_unique<DefaultsStore>(DefaultsStore::defaultPath());
+
+  std::string error;
+  state->connection = x11::XConnection::open(*state->loop, "", &error);
+  if (!state->connection) {
+    log_(HostLogLevel::kError, "Tavik: ERROR - " + error);
+    exitStatus_ = 1;
+    g_application_quit(G_APPLICATION(application_));
+    return;
+  }
+  state->connection->setDisplayLostHandler([this] {
+    log_(HostLogLevel::kError, "Tavik: ERROR - the X display went away; Pilvo quits");
+    exitStatus_ = 1;
+    g_application_quit(G_APPLICATION(application_));
+  });
+  state->index = std::make_unique<DesktopEntryIndex>(DesktopEntryIndex::fromEnvironment());
+  state->desktop = std::make_unique<x11::X11Desktop>(*state->connection, *state->index);
+  state->accessibility = std::make_unique<x11::X11Accessibility>(*state->desktop);
+  state->trackingPlatform = std::make_unique<tracking::X11TrackingPlatform>(
+      *state->desktop, *state->index, kApplicationId,
+      [] {
+        GdkAppLaunchContext* context =
+            gdk_display_get_app_launch_context(gdk_display_get_default());
+        gdk_app_launch_context_set_timestamp(context, GDK_CURRENT_TIME);
+        return G_APP_LAUNCH_CONTEXT(context);
+      },
+      [log = log_](std::string_view text) {
+        log(HostLogLevel::kError, "Tavik: ERROR - " + std::string(text));
+      });
+
+  state->engine = std::make_unique<channels::FlutterEngine>(
+      *state->loop, [log = log_](const std::string& line) {
+        log(HostLogLevel::kError, "Tavik: ERROR - channels: " + line);
+      });
+  state->window = std::make_unique<MainFlutterWindow>(application_, *state->engine,
+                                                      *state->defaults, log_);
+  state_ = std::move(state);
+
+  HostServices services{state_->loop.get(), state_->trackingPlatform.get(),
+                        state_->accessibility.get(), log_};
+  state_->window->awakeFromNib(services);
+
+  // Interfaces may connect once every channel exists.
+  state_->bridgeError = state_->engine->startBridge();
+  if (!state_->bridgeError.empty()) {
+    log_(HostLogLevel::kError, "Tavik: ERROR - " + state_->bridgeError);
+  }
+  auto showBridgeState = [this] {
+    channels::BridgeServer* bridge = state_->engine->bridge();
+    state_->window->setBridgeState(bridge ? bridge->socketPath() : channels::defaultSocketPath(),
+                                   bridge ? bridge->clientCount() : 0, state_->bridgeError);
+  };
+  showBridgeState();
+  state_->sources.push_back(state_->loop->addTimer(kBridgeStatusInterval, true, showBridgeState));
+
+  for (int signum : {SIGTERM, SIGINT}) {
+    state_->sources.push_back(state_->loop->addSignal(
+        signum, [this] { g_application_quit(G_APPLICATION(application_)); }));
+  }
+  applicationDidFinishLaunching();
+}
+
+void AppDelegate::applicationDidFinishLaunching() {
+  // The process lives on with its window hidden; the menu bar item and a
+  // second start bring the window back.
+  if (!applicationShouldTerminateAfterLastWindowClosed()) {
+    g_application_hold(G_APPLICATION(application_));
+  }
+  state_->finishedLaunching = true;
+}
+
+void AppDelegate::activate() {
+  if (state_ && state_->window) state_->window->present();
+}
+
+void AppDelegate::shutdown() {
+  if (!state_) return;
+  // Sources and the bridge go before the window and the loop they run on.
+  state_->sources.clear();
+  state_->window.reset();
+  state_->engine.reset();
+  state_.reset();
+}
+
+}  // namespace pilvo::host

@@ -1,0 +1,38 @@
+// The host's own plugins and the channels the main window owns, attached in
+// start-up order.
+#pragma once
+
+#include <memory>
+
+#include "agent/agent_platform.h"
+#include "channels/flutter_engine.h"
+#include "common/event_loop.h"
+#include "host/host_log.h"
+#include "tracking/tracking_platform.h"
+
+namespace pilvo::host {
+
+// The one registrar shared by all of the host's own plugins.
+inline constexpr const char* kHostPluginsRegistrarKey = "TavikPlugins";
+inline constexpr const char* kSidebarChannelName = "com.tavik/sidebar";
+
+// What the host's plugins are built on. Everything must outlive the engine.
+struct HostServices {
+  EventLoop* loop = nullptr;
+  tracking::TrackingPlatform* trackingPlatform = nullptr;
+  Accessibility* accessibility = nullptr;
+  HostLogSink log;
+};
+
+// Attaches the host's own plugins through `registrar`, in this order:
+// tracking, overlay, menu bar, settings, updater.
+void registerHostPlugins(channels::FlutterPluginRegistrar& registrar,
+                         const HostServices& services);
+
+// The channel part of the main window's start-up: the standard plugins in
+// their order, the shared "TavikPlugins" registrar with the host's plugins,
+// then the sidebar channel, which is returned.
+std::shared_ptr<channels::FlutterMethodChannel> registerChannels(channels::FlutterEngine& engine,
+                                                                 const HostServices& services);
+
+}  // namespace pilvo::host

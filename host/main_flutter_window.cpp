@@ -1,0 +1,292 @@
+#include "host/main_flutter_window.h"
+
+#include <algorithm>
+
+namespace pilvo::host {
+namespace {
+
+constexpr const char* kStyleSheet = R"css(
+/* The decoration paints the one translucent surface under title bar and
+   content alike; the window itself stays clear so nothing is blended twice. */
+window.pilvo-main decoration {
+  background-color: rgba(30, 32, 38, 0.86);
+  border-radius: 16px;
+  border: none;
+  box-shadow: 0 0 0 1px rgba(255, 255, 255, 0.08);
+}
+window.pilvo-main {
+  background-color: transparent;
+  border-radius: 16px;
+  color: #e8eaf0;
+}
+window.pilvo-main headerbar,
+window.pilvo-main headerbar:backdrop,
+window.pilvo-main .titlebar,
+window.pilvo-main .titlebar:backdrop {
+  background-color: transparent;
+  background-image: none;
+  border: none;
+  box-shadow: none;
+  min-height: 28px;
+  padding: 2px 6px;
+}
+window.pilvo-main headerbar button {
+  color: #e8eaf0;
+}
+window.pilvo-main .pilvo-sidebar-button {
+  color: alpha(currentColor, 0.65);
+  min-width: 28px;
+  min-height: 28px;
+  padding: 0;
+}
+.pilvo-status-title { font-size: 20pt; font-weight: bold; }
+.pilvo-status-text { color: alpha(currentColor, 0.75); }
+.pilvo-status-command {
+  font-family: monospace;
+  background-color: rgba(255, 255, 255, 0.08);
+  padding: 8px 12px;
+  border-radius: 6px;
+}
+)css";
+
+// Icons tried in turn for the sidebar button; a text symbol when none exists.
+constexpr const char* kSidebarIcons[] = {"sidebar-show-symbolic", "view-sidebar-start-symbolic",
+                                         "view-sidebar-symbolic"};
+constexpr const char* kSidebarFallbackLabel = "\u229E";
+
+GtkWidget* makeLabel(const char* styleClass) {
+  GtkWidget* label = gtk_label_new(nullptr);
+  gtk_label_set_line_wrap(GTK_LABEL(label), TRUE);
+  gtk_label_set_justify(GTK_LABEL(label), GTK_JUSTIFY_CENTER);
+  gtk_style_context_add_class(gtk_widget_get_style_context(label), styleClass);
+  return label;
+}
+
+}  // namespace
+
+MainFlutterWindow::MainFlutterWindow(GtkApplication* application, channels::FlutterEngine& engine,
+                                     DefaultsStore& defaults, HostLogSink log)
+    : engine_(engine), defaults_(defaults), log_(std::move(log)) {
+  window_ = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+  g_object_ref_sink(window_);
+  if (application) gtk_window_set_application(GTK_WINDOW(window_), application);
+  gtk_window_set_title(GTK_WINDOW(window_), "Pilvo");
+  gtk_window_set_icon_name(GTK_WINDOW(window_), "com.pilvo.Pilvo");
+
+  headerBar_ = gtk_header_bar_new();
+  // An empty custom title keeps the title bar title-less.
+  gtk_header_bar_set_custom_title(GTK_HEADER_BAR(headerBar_),
+                                  gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 0));
+  gtk_window_set_titlebar(GTK_WINDOW(window_), headerBar_);
+
+  // The stand-in for the interface's view.
+  GtkWidget* content = gtk_box_new(GTK_ORIENTATION_VERTICAL, 14);
+  gtk_widget_set_halign(content, GTK_ALIGN_CENTER);
+  gtk_widget_set_valign(content, GTK_ALIGN_CENTER);
+  gtk_widget_set_margin_start(content, 48);
+  gtk_widget_set_margin_end(content, 48);
+  statusTitle_ = makeLabel("pilvo-status-title");
+  statusText_ = makeLabel("pilvo-status-text");
+  statusCommand_ = makeLabel("pilvo-status-command");
+  // The command can be copied; it never takes the focus (which would select it all).
+  gtk_label_set_selectable(GTK_LABEL(statusCommand_), TRUE);
+  gtk_widget_set_can_focus(statusCommand_, FALSE);
+  gtk_container_add(GTK_CONTAINER(content), statusTitle_);
+  gtk_container_add(GTK_CONTAINER(content), statusText_);
+  gtk_container_add(GTK_CONTAINER(content), statusCommand_);
+  gtk_container_add(GTK_CONTAINER(window_), content);
+  gtk_widget_show_all(content);
+  gtk_widget_show_all(headerBar_);
+  setBridgeState("", 0, "");
+
+  g_signal_connect(window_, "delete-event", G_CALLBACK(onDeleteEvent), this);
+  g_signal_connect(window_, "screen-changed", G_CALLBACK(onScreenChanged), this);
+}
+
+MainFlutterWindow::~MainFlutterWindow() {
+  g_signal_handlers_disconnect_by_data(window_, this);
+  if (sidebarButton_) g_signal_handlers_disconnect_by_data(sidebarButton_, this);
+  gtk_widget_destroy(window_);
+  g_object_unref(window_);
+}
+
+void MainFlutterWindow::awakeFromNib(const HostServices& services) {
+  sidebarChannel_ = registerChannels(engine_, services);
+
+  setupSidebarButton();
+  gtk_window_set_resizable(GTK_WINDOW(window_), TRUE);
+  gtk_window_set_deletable(GTK_WINDOW(window_), TRUE);
+  gtk_header_bar_set_show_close_button(GTK_HEADER_BAR(headerBar_), TRUE);
+  gtk_header_bar_set_decoration_layout(GTK_HEADER_BAR(headerBar_), ":minimize,maximize,close");
+  GdkGeometry hints{};
+  hints.min_width = kMinWindowWidth;
+  hints.min_height = kMinWindowHeight;
+  gtk_window_set_geometry_hints(GTK_WINDOW(window_), nullptr, &hints, GDK_HINT_MIN_SIZE);
+  restoreFrame();
+  applyTranslucentStyle();
+}
+
+void MainFlutterWindow::setupSidebarButton() {
+  GtkIconTheme* theme = gtk_icon_theme_get_default();
+  for (const char* icon : kSidebarIcons) {
+    if (theme && gtk_icon_theme_has_icon(theme, icon)) {
+      sidebarButton_ = gtk_button_new_from_icon_name(icon, GTK_ICON_SIZE_BUTTON);
+      break;
+    }
+  }
+  if (!sidebarButton_) sidebarButton_ = gtk_button_new_with_label(kSidebarFallbackLabel);
+  gtk_button_set_relief(GTK_BUTTON(sidebarButton_), GTK_RELIEF_NONE);
+  gtk_widget_set_focus_on_click(sidebarButton_, FALSE);
+  gtk_widget_set_size_request(sidebarButton_, 28, 28);
+  gtk_widget_set_valign(sidebarButton_, GTK_ALIGN_CENTER);
+  gtk_widget_set_margin_start(sidebarButton_, 4);
+  gtk_widget_set_margin_end(sidebarButton_, 4);
+  gtk_widget_set_tooltip_text(sidebarButton_, kToggleSidebarName);
+  atk_object_set_name(gtk_widget_get_accessible(sidebarButton_), kToggleSidebarName);
+  gtk_style_context_add_class(gtk_widget_get_style_context(sidebarButton_),
+                              "pilvo-sidebar-button");
+  g_signal_connect(sidebarButton_, "clicked", G_CALLBACK(onSidebarClicked), this);
+  // The leading edge: left, or right in right-to-left locales.
+  gtk_header_bar_pack_start(GTK_HEADER_BAR(headerBar_), sidebarButton_);
+  gtk_widget_show(sidebarButton_);
+}
+
+void MainFlutterWindow::toggleSidebar() {
+  if (sidebarChannel_) sidebarChannel_->invokeMethod("toggle", channels::Value());
+}
+
+void MainFlutterWindow::applyTranslucentStyle() {
+  GtkStyleContext* style = gtk_widget_get_style_context(window_);
+  gtk_style_context_add_class(style, "pilvo-main");
+  GtkCssProvider* css = gtk_css_provider_new();
+  GError* error = nullptr;
+  if (!gtk_css_provider_load_from_data(css, kStyleSheet, -1, &error) && log_) {
+    log_(HostLogLevel::kError, std::string("Tavik: ERROR - window style: ") + error->message);
+  }
+  g_clear_error(&error);
+  gtk_style_context_add_provider_for_screen(gtk_widget_get_screen(window_),
+                                            GTK_STYLE_PROVIDER(css),
+                                            GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
+  g_object_unref(css);
+  onScreenChanged(window_, nullptr, this);
+}
+
+void MainFlutterWindow::restoreFrame() {
+  std::optional<WindowFrame> frame =
+      ::pilvo::host::restoreFrame(defaults_.stringForKey(kMainWindowFrameKey));
+  if (!frame) {
+    gtk_window_set_default_size(GTK_WINDOW(window_), kDefaultContentWidth, kDefaultContentHeight);
+    gtk_window_set_position(GTK_WINDOW(window_), GTK_WIN_POS_CENTER);
+    return;
+  }
+  const ScreenRect place = placeRestoredFrame(*frame, screenLayout());
+  gtk_window_set_position(GTK_WINDOW(window_), GTK_WIN_POS_NONE);
+  gtk_window_set_default_size(GTK_WINDOW(window_), place.width, place.height);
+  gtk_window_resize(GTK_WINDOW(window_), place.width, place.height);
+  gtk_window_move(GTK_WINDOW(window_), place.x, place.y);
+}
+
+ScreenLayout MainFlutterWindow::screenLayout() const {
+  ScreenLayout layout;
+  GdkDisplay* display = gtk_widget_get_display(window_);
+  GdkMonitor* primary = gdk_display_get_primary_monitor(display);
+  const int count = gdk_display_get_n_monitors(display);
+  int bottom = 0;
+  for (int i = 0; i < count; ++i) {
+    GdkMonitor* monitor = gdk_display_get_monitor(display, i);
+    GdkRectangle geometry, workarea;
+    gdk_monitor_get_geometry(monitor, &geometry);
+    gdk_monitor_get_workarea(monitor, &workarea);
+    bottom = std::max(bottom, geometry.y + geometry.height);
+    ScreenRect area{workarea.x, workarea.y, workarea.width, workarea.height};
+    if (monitor == primary) {
+      layout.workareas.insert(layout.workareas.begin(), area);
+    } else {
+      layout.workareas.push_back(area);
+    }
+  }
+  layout.height = bottom;
+  return layout;
+}
+
+WindowFrame MainFlutterWindow::currentFrame() const {
+  ScreenRect rect;
+  gtk_window_get_position(GTK_WINDOW(window_), &rect.x, &rect.y);
+  gtk_window_get_size(GTK_WINDOW(window_), &rect.width, &rect.height);
+  return frameFromScreen(rect, screenLayout().height);
+}
+
+void MainFlutterWindow::close() {
+  ScreenRect place;
+  gtk_window_get_position(GTK_WINDOW(window_), &place.x, &place.y);
+  gtk_window_get_size(GTK_WINDOW(window_), &place.width, &place.height);
+  if (std::optional<std::string> stored =
+          encodeFrame(frameFromScreen(place, screenLayout().height))) {
+    const std::string error = defaults_.setString(kMainWindowFrameKey, *stored);
+    if (!error.empty() && log_) {
+      log_(HostLogLevel::kError, "Tavik: ERROR - could not save the window frame: " + error);
+    }
+  }
+  if (gtk_widget_get_visible(window_)) closedPlace_ = place;
+  gtk_widget_hide(window_);
+}
+
+void MainFlutterWindow::present(guint32 timestamp) {
+  if (!gtk_widget_get_visible(window_) && closedPlace_) {
+    gtk_window_move(GTK_WINDOW(window_), closedPlace_->x, closedPlace_->y);
+    gtk_window_resize(GTK_WINDOW(window_), closedPlace_->width, closedPlace_->height);
+  }
+  gtk_window_present_with_time(GTK_WINDOW(window_), timestamp);
+}
+
+void MainFlutterWindow::setBridgeState(const std::string& socketPath, size_t clients,
+                                       const std::string& error) {
+  if (!error.empty()) {
+    gtk_label_set_text(GTK_LABEL(statusTitle_), "The interface cannot connect");
+    gtk_label_set_text(GTK_LABEL(statusText_), error.c_str());
+    gtk_label_set_text(GTK_LABEL(statusCommand_), "");
+    gtk_widget_hide(statusCommand_);
+    return;
+  }
+  gtk_widget_show(statusCommand_);
+  if (clients > 0) {
+    gtk_label_set_text(GTK_LABEL(statusTitle_), "Interface connected");
+    const std::string text = clients == 1 ? std::string("1 interface process is connected to ")
+                                          : std::to_string(clients) +
+                                                " interface processes are connected to ";
+    gtk_label_set_text(GTK_LABEL(statusText_), (text + socketPath).c_str());
+    gtk_label_set_text(GTK_LABEL(statusCommand_), "pilvoctl listen com.tavik/sidebar");
+    return;
+  }
+  gtk_label_set_text(GTK_LABEL(statusTitle_), "No interface connected");
+  const std::string where = socketPath.empty() ? std::string("the host's socket") : socketPath;
+  const std::string text = "Pilvo's interface runs as its own process and connects to\n" + where +
+                           "\nTo try the channels by hand, run for example:";
+  gtk_label_set_text(GTK_LABEL(statusText_), text.c_str());
+  const std::string command = socketPath.empty()
+                                  ? std::string("pilvoctl call com.tavik/tracking getActiveAppName")
+                                  : "pilvoctl --socket " + socketPath +
+                                        " call com.tavik/tracking getActiveAppName";
+  gtk_label_set_text(GTK_LABEL(statusCommand_), command.c_str());
+}
+
+gboolean MainFlutterWindow::onDeleteEvent(GtkWidget*, GdkEvent*, gpointer self) {
+  static_cast<MainFlutterWindow*>(self)->close();
+  return TRUE;  // hidden, not destroyed
+}
+
+void MainFlutterWindow::onSidebarClicked(GtkButton*, gpointer self) {
+  static_cast<MainFlutterWindow*>(self)->toggleSidebar();
+}
+
+void MainFlutterWindow::onScreenChanged(GtkWidget* widget, GdkScreen*, gpointer) {
+  // Translucent where a compositor blends it; an opaque window otherwise, so
+  // the corners do not turn black.
+  GdkScreen* screen = gtk_widget_get_screen(widget);
+  GdkVisual* visual = gdk_screen_is_composited(screen) ? gdk_screen_get_rgba_visual(screen)
+                                                       : gdk_screen_get_system_visual(screen);
+  if (visual && !gtk_widget_get_realized(widget)) gtk_widget_set_visual(widget, visual);
+  gtk_widget_set_app_paintable(widget, FALSE);
+}
+
+}  // namespace pilvo::host

@@ -1,0 +1,81 @@
+// The main window: title-less and translucent, with a sidebar button at the
+// leading edge of the title bar. It remembers its frame under
+// "MainWindowFrame" and closing it only hides it. The content area stands in
+// for the interface, which runs as its own process and connects over the
+// socket bridge.
+#pragma once
+
+#include <gtk/gtk.h>
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "channels/flutter_engine.h"
+#include "host/defaults_store.h"
+#include "host/host_log.h"
+#include "host/host_plugins.h"
+#include "host/window_frame.h"
+
+namespace pilvo::host {
+
+inline constexpr const char* kToggleSidebarName = "Toggle Sidebar";
+
+class MainFlutterWindow {
+ public:
+  // `application` may be null (tests). `engine` and `defaults` must outlive
+  // the window.
+  MainFlutterWindow(GtkApplication* application, channels::FlutterEngine& engine,
+                    DefaultsStore& defaults, HostLogSink log);
+  ~MainFlutterWindow();
+  MainFlutterWindow(const MainFlutterWindow&) = delete;
+  MainFlutterWindow& operator=(const MainFlutterWindow&) = delete;
+
+  // Start-up: the standard plugins, the host's plugins and the sidebar channel
+  // in their order, then the window set-up (sidebar button, style, minimum
+  // size, frame, translucency). The window is not shown yet.
+  void awakeFromNib(const HostServices& services);
+
+  // Stores the frame and hides the window; the close button does the same.
+  void close();
+  // Shows the window (again, where it was when closed) and brings it forward.
+  void present(guint32 timestamp = GDK_CURRENT_TIME);
+
+  // The content area's account of the bridge: where interfaces connect, how
+  // many are connected, and why the bridge is not running (empty when it is).
+  void setBridgeState(const std::string& socketPath, size_t clients, const std::string& error);
+
+  GtkWindow* window() const { return GTK_WINDOW(window_); }
+  GtkWidget* sidebarButton() const { return sidebarButton_; }
+  const std::shared_ptr<channels::FlutterMethodChannel>& sidebarChannel() const {
+    return sidebarChannel_;
+  }
+  // Where the window is, in stored form.
+  WindowFrame currentFrame() const;
+  ScreenLayout screenLayout() const;
+
+ private:
+  void setupSidebarButton();
+  void toggleSidebar();
+  void applyTranslucentStyle();
+  void restoreFrame();
+
+  static gboolean onDeleteEvent(GtkWidget* widget, GdkEvent* event, gpointer self);
+  static void onSidebarClicked(GtkButton* button, gpointer self);
+  static void onScreenChanged(GtkWidget* widget, GdkScreen* previous, gpointer self);
+
+  channels::FlutterEngine& engine_;
+  DefaultsStore& defaults_;
+  HostLogSink log_;
+  std::shared_ptr<channels::FlutterMethodChannel> sidebarChannel_;
+  GtkWidget* window_ = nullptr;
+  GtkWidget* headerBar_ = nullptr;
+  GtkWidget* sidebarButton_ = nullptr;
+  GtkWidget* statusTitle_ = nullptr;
+  GtkWidget* statusText_ = nullptr;
+  GtkWidget* statusCommand_ = nullptr;
+  // Where the window was when it was last closed; shown there again.
+  std::optional<ScreenRect> closedPlace_;
+};
+
+}  // namespace pilvo::host
