@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 
@@ -102,8 +103,7 @@ BridgeClient::ReadStatus BridgeClient::readFrame(Frame& frame, int timeoutMs, st
     if (timeoutMs >= 0) {
       const auto left =
           std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-      if (left <= 0) return ReadStatus::kTimeout;
-      wait = static_cast<int>(left);
+      wait = static_cast<int>(std::max<long>(0, left));  // 0: look once without waiting
     }
     pollfd p{fd_, POLLIN, 0};
     const int r = poll(&p, 1, wait);

@@ -191,8 +191,11 @@ json valueToJson(const Value& value) {
           return nullptr;
         } else if constexpr (std::is_same_v<T, double>) {
           return floatToJson(v);
+        } else if constexpr (std::is_same_v<T, int64_t>) {
+          if (Value::integer(v).type() == Value::Type::kInt32) return json{{"$int64", v}};
+          return json(v);
         } else if constexpr (std::is_same_v<T, bool> || std::is_same_v<T, int32_t> ||
-                             std::is_same_v<T, int64_t> || std::is_same_v<T, std::string>) {
+                             std::is_same_v<T, std::string>) {
           return json(v);
         } else if constexpr (std::is_same_v<T, std::vector<uint8_t>>) {
           gchar* text = g_base64_encode(v.data(), v.size());

@@ -9,7 +9,8 @@
 //   {"$map": [[key, value], ...]}   (a map whose keys are not all strings)
 // Value to JSON uses the same forms, so values that JSON cannot show plainly
 // (typed lists, non-string keys, NaN and infinities as {"$float64": "NaN"})
-// survive a round trip. int64 values are written plainly.
+// survive a round trip. An int64 is written plainly unless it would read back
+// as an int32, then as {"$int64": n}.
 #pragma once
 
 #include <nlohmann/json.hpp>

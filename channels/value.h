@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -100,6 +101,9 @@ class Value {
 };
 
 const char* typeName(Value::Type type);
+
+// For test failure messages.
+inline void PrintTo(const Value& value, std::ostream* out) { *out << value.debugString(); }
 
 // Channel conventions for reading arguments key by key from a map with string
 // keys. A value of the wrong type counts as missing; so does a missing key, and
