@@ -80,9 +80,11 @@ MainFlutterWindow::MainFlutterWindow(GtkApplication* application, channels::Flut
   gtk_window_set_titlebar(GTK_WINDOW(window_), headerBar_);
 
   // The stand-in for the interface's view.
+  content_ = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
   GtkWidget* content = gtk_box_new(GTK_ORIENTATION_VERTICAL, 14);
   gtk_widget_set_halign(content, GTK_ALIGN_CENTER);
   gtk_widget_set_valign(content, GTK_ALIGN_CENTER);
+  gtk_widget_set_vexpand(content, TRUE);
   gtk_widget_set_margin_start(content, 48);
   gtk_widget_set_margin_end(content, 48);
   statusTitle_ = makeLabel("pilvo-status-title");
@@ -94,8 +96,9 @@ MainFlutterWindow::MainFlutterWindow(GtkApplication* application, channels::Flut
   gtk_container_add(GTK_CONTAINER(content), statusTitle_);
   gtk_container_add(GTK_CONTAINER(content), statusText_);
   gtk_container_add(GTK_CONTAINER(content), statusCommand_);
-  gtk_container_add(GTK_CONTAINER(window_), content);
-  gtk_widget_show_all(content);
+  gtk_container_add(GTK_CONTAINER(content_), content);
+  gtk_container_add(GTK_CONTAINER(window_), content_);
+  gtk_widget_show_all(content_);
   gtk_widget_show_all(headerBar_);
   setBridgeState("", 0, "");
 
@@ -118,10 +121,9 @@ void MainFlutterWindow::awakeFromNib(const HostServices& services) {
   gtk_window_set_deletable(GTK_WINDOW(window_), TRUE);
   gtk_header_bar_set_show_close_button(GTK_HEADER_BAR(headerBar_), TRUE);
   gtk_header_bar_set_decoration_layout(GTK_HEADER_BAR(headerBar_), ":minimize,maximize,close");
-  GdkGeometry hints{};
-  hints.min_width = kMinWindowWidth;
-  hints.min_height = kMinWindowHeight;
-  gtk_window_set_geometry_hints(GTK_WINDOW(window_), nullptr, &hints, GDK_HINT_MIN_SIZE);
+  // GTK measures a window with client-side decorations by its content, as
+  // gtk_window_get_size() and gtk_window_resize() do; the minimum goes there too.
+  gtk_widget_set_size_request(content_, kMinWindowWidth, kMinWindowHeight);
   restoreFrame();
   applyTranslucentStyle();
 }

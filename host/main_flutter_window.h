@@ -71,6 +71,7 @@ class MainFlutterWindow {
   GtkWidget* window_ = nullptr;
   GtkWidget* headerBar_ = nullptr;
   GtkWidget* sidebarButton_ = nullptr;
+  GtkWidget* content_ = nullptr;
   GtkWidget* statusTitle_ = nullptr;
   GtkWidget* statusText_ = nullptr;
   GtkWidget* statusCommand_ = nullptr;
