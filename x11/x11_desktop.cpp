@@ -177,6 +177,17 @@ void X11Desktop::refreshActiveWindow() {
   const Window window = reader_.activeWindow();
   if (window == active_) return;
   active_ = window;
+  // Some clients name their window only after mapping it: a window that had
+  // nothing to name it by when it appeared is read again when it comes to the front.
+  if (auto it = windows_.find(window); it != windows_.end() && !it->second.key.bundleId) {
+    windows_.erase(it);
+    if (const WindowInfo* info = infoFor(window); info && !apps_.contains(info->key) &&
+                                                  std::find(clients_.begin(), clients_.end(),
+                                                            window) != clients_.end()) {
+      apps_[info->key] = AppState{.localizedName = info->localizedName};
+      watchProcess(info->key.pid);
+    }
+  }
   const std::optional<RunningApp> app = applicationOf(window);
   notify([&](Listener& l) {
     if (l.activeWindowChanged) l.activeWindowChanged(window, app);

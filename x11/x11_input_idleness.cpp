@@ -108,16 +108,20 @@ void X11InputIdleness::refreshModifiers() {
   XFreeModifiermap(map);
 }
 
-bool X11InputIdleness::movesPointer(int deviceId, int sourceId, const unsigned char* mask,
-                                    int maskLength) const {
-  // Valuator numbers are those of the device that produced the event.
-  auto scroll = scrollValuators_.find(sourceId);
-  if (scroll == scrollValuators_.end()) scroll = scrollValuators_.find(deviceId);
+bool isPointerMotion(const std::set<int>& scrollValuators, const unsigned char* mask,
+                     int maskLength) {
   for (int valuator = 0; valuator < maskLength * 8; ++valuator) {
-    if (!XIMaskIsSet(mask, valuator)) continue;
-    if (scroll == scrollValuators_.end() || !scroll->second.contains(valuator)) return true;
+    if (XIMaskIsSet(mask, valuator) && !scrollValuators.contains(valuator)) return true;
   }
   return false;
+}
+
+const std::set<int>& X11InputIdleness::scrollValuatorsOf(int deviceId, int sourceId) const {
+  // Valuator numbers are those of the device that produced the event.
+  static const std::set<int> kNone;
+  auto it = scrollValuators_.find(sourceId);
+  if (it == scrollValuators_.end()) it = scrollValuators_.find(deviceId);
+  return it == scrollValuators_.end() ? kNone : it->second;
 }
 
 void X11InputIdleness::onEvent(XEvent& event) {
@@ -147,8 +151,8 @@ void X11InputIdleness::onEvent(XEvent& event) {
     case XI_RawMotion: {
       ++rawEventsSeen_;
       const auto* raw = static_cast<const XIRawEvent*>(cookie.data);
-      if (movesPointer(raw->deviceid, raw->sourceid, raw->valuators.mask,
-                       raw->valuators.mask_len)) {
+      if (isPointerMotion(scrollValuatorsOf(raw->deviceid, raw->sourceid), raw->valuators.mask,
+                          raw->valuators.mask_len)) {
         last_[kMotion] = clock_();
       }
       break;

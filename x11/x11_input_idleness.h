@@ -22,6 +22,11 @@
 
 namespace pilvo::x11 {
 
+// Whether a raw motion event with valuator `mask` moves the pointer: it does
+// when it moves any valuator that is not one of `scrollValuators`.
+bool isPointerMotion(const std::set<int>& scrollValuators, const unsigned char* mask,
+                     int maskLength);
+
 class X11InputIdleness final : public InputIdleness {
  public:
   // Monotonic seconds; the default reads the system's monotonic clock.
@@ -44,7 +49,7 @@ class X11InputIdleness final : public InputIdleness {
   void onEvent(XEvent& event);
   void refreshDevices();
   void refreshModifiers();
-  bool movesPointer(int deviceId, int sourceId, const unsigned char* mask, int maskLength) const;
+  const std::set<int>& scrollValuatorsOf(int deviceId, int sourceId) const;
 
   XConnection& connection_;
   MonotonicClock clock_;

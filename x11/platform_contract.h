@@ -1,0 +1,42 @@
+// The behaviour the agent relies on from Workspace and Accessibility, written
+// once and run against the X11 platform (under Xvfb + openbox) and against the
+// fakes, so the fakes the agent's unit tests use cannot drift from the
+// real desktop.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "agent/agent_platform.h"
+
+namespace pilvo::testing {
+
+// Drives a desktop: opens application windows, focuses them, renames them.
+class DesktopDriver {
+ public:
+  virtual ~DesktopDriver() = default;
+  virtual Workspace& workspace() = 0;
+  virtual Accessibility& accessibility() = 0;
+
+  // Opens a window of application `name` (a new application when no window of
+  // that name is open yet) titled `title`; returns the window.
+  virtual uint64_t openWindow(const std::string& name, const std::string& title) = 0;
+  virtual void focus(uint64_t window) = 0;
+  // Renames a window the way common toolkits do: WM_NAME and _NET_WM_NAME.
+  virtual void rename(uint64_t window, const std::string& title) = 0;
+  // Closes every window of application `name`.
+  virtual void closeApp(const std::string& name) = 0;
+  // Lets everything the desktop has to say arrive; `condition` bounds the wait
+  // for asynchronous window-manager work (at most a few seconds).
+  virtual bool settle(const std::function<bool()>& condition = {}) = 0;
+};
+
+using DriverFactory = std::function<std::unique_ptr<DesktopDriver>()>;
+
+class PlatformContractTest : public ::testing::TestWithParam<DriverFactory> {};
+
+}  // namespace pilvo::testing
