@@ -1,0 +1,98 @@
+#!/usr/bin/env bash
+# The desktop host's part of the scripted session (called by demo-session.sh
+# inside a running X session, with the agent already running):
+#   scripts/demo-host.sh BUILD_DIR SCREENSHOT.png
+# Starts pilvo, queries the tracking channel with pilvoctl as an interface
+# would, brings another application forward through it, clicks the sidebar
+# button while `pilvoctl listen` shows the "toggle" call, saves a screenshot
+# of the screen with the main window, and stops pilvo. Every wait is bounded.
+set -euo pipefail
+build=$(cd "$1" && pwd)
+shot=$2
+: "${XDG_RUNTIME_DIR:?XDG_RUNTIME_DIR must be set (pilvo puts its socket there)}"
+pilvoctl="$build/channels/pilvoctl"
+socket="$XDG_RUNTIME_DIR/pilvo/host.sock"
+logdir=$(dirname "$shot")
+mkdir -p "$logdir"
+
+pids=()
+cleanup() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; }
+trap cleanup EXIT
+
+# Waits up to $1 seconds for a command to succeed.
+wait_for() {
+  local limit=$1; shift
+  for _ in $(seq $((limit * 20))); do "$@" >/dev/null 2>&1 && return 0; sleep 0.05; done
+  echo "demo-host: timed out waiting for: $*" >&2; return 1
+}
+# The managed window whose WM_CLASS class is $1 (wmctrl lists managed windows only).
+managed_window() { wmctrl -lx | awk -v c="$1" '$3 ~ ("\\." c "$") { print $1; exit }'; }
+have_window() { [ -n "$(managed_window "$1")" ]; }
+active_window() { xprop -root _NET_ACTIVE_WINDOW | sed -n 's/.*# \(0x[0-9a-f]*\).*/\1/p'; }
+front_changed_from() { [ "$(active_window)" != "$1" ]; }
+is_active() { [ "$(printf '%d' "$(active_window)")" = "$(printf '%d' "$1")" ]; }
+track() { "$pilvoctl" --socket "$socket" --timeout 10 call com.tavik/tracking "$@"; }
+listener_connected() { ss -xH 2>/dev/null | grep -F "$socket" | grep -qv LISTEN; }
+
+echo
+echo "== Desktop host"
+# Installed as a user would have it, so it has its name and icon.
+here=$(cd "$(dirname "$0")" && pwd)
+data=${XDG_DATA_HOME:-$HOME/.local/share}
+mkdir -p "$data/applications" "$data/icons/hicolor/scalable/apps"
+cp "$here/../resources/com.pilvo.Pilvo.desktop" "$data/applications/"
+cp "$here/../resources/com.pilvo.Pilvo.svg" "$data/icons/hicolor/scalable/apps/"
+"$build/host/pilvo" 2>"$logdir/pilvo.stderr" & pilvo=$!
+pids+=("$pilvo")
+wait_for 15 test -S "$socket"
+wait_for 10 have_window com.pilvo.Pilvo
+main=$(managed_window com.pilvo.Pilvo)
+echo "pilvo is running (pid $pilvo), main window $main, socket $socket"
+
+echo
+echo "== Tracking channel (pilvoctl call com.tavik/tracking ...)"
+for method in getRunningAppBundleIds getAllRunningApps getActiveAppName getAppSupportPath \
+              hasPermissions; do
+  printf '%-24s %s\n' "$method" "$(track "$method")"
+done
+
+# Bring the first other application forward through the channel.
+target=$(track getRunningAppBundleIds | sed -n 's/^\["\([^"]*\)".*/\1/p')
+if [ -n "$target" ]; then
+  xdotool windowactivate --sync "$main" 2>/dev/null || wmctrl -ia "$main"
+  wait_for 5 is_active "$main"
+  printf '%-24s %s\n' "(front before)" "$(track getActiveAppName)"
+  before=$(active_window)
+  printf '%-24s %s\n' "activateApp $target" "$(track activateApp "{\"bundleId\": \"$target\"}")"
+  start=$(date +%s%N)
+  wait_for 5 front_changed_from "$before"
+  echo "(the front changed $(( ($(date +%s%N) - start) / 1000000 )) ms after the answer)"
+  printf '%-24s %s\n' "(front after)" "$(track getActiveAppName)"
+fi
+printf '%-24s %s\n' "activateApp 42" "$(track activateApp '{"bundleId": 42}')"
+printf '%-24s ' "noSuchMethod"; track noSuchMethod || echo "(exit status $?: not implemented)"
+
+echo
+echo "== Sidebar button (pilvoctl listen com.tavik/sidebar, then a click on the button)"
+"$pilvoctl" --socket "$socket" --timeout 10 --count 1 listen com.tavik/sidebar \
+  >"$logdir/sidebar.jsonl" & listener=$!
+pids+=("$listener")
+wait_for 5 listener_connected || sleep 1
+xdotool windowactivate --sync "$main" 2>/dev/null || wmctrl -ia "$main"
+wait_for 5 is_active "$main"
+# The button sits at the leading edge of the title bar: 28 x 28, 4 px in.
+xdotool mousemove --window "$main" 24 22 click 1
+wait "$listener" || true
+echo "pilvoctl listen printed: $(cat "$logdir/sidebar.jsonl")"
+
+echo
+echo "== Screenshot"
+xdotool mousemove 0 0
+sleep 1.2  # the content area refreshes its interface count once a second
+import -window root "$shot"
+echo "saved $shot"
+
+kill -TERM "$pilvo"
+status=0; wait "$pilvo" || status=$?
+echo "pilvo stopped (exit status $status)"
+exit "$status"
