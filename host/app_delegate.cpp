@@ -11,13 +11,6 @@
 #include "x11/x_connection.h"
 
 namespace pilvo::host {
-namespace {
-
-// How often the content area looks at the number of connected interfaces.
-constexpr double kBridgeStatusInterval = 1.0;
-
-}  // namespace
-
 struct AppDelegate::State {
   std::unique_ptr<GlibEventLoop> loop;
   std::unique_ptr<DefaultsStore> defaults;
@@ -111,13 +104,11 @@ void AppDelegate::startup() {
   if (!state_->bridgeError.empty()) {
     log_(HostLogLevel::kError, "Tavik: ERROR - " + state_->bridgeError);
   }
-  auto showBridgeState = [this] {
+  state_->window->watchBridgeState(*state_->loop, [this] {
     channels::BridgeServer* bridge = state_->engine->bridge();
-    state_->window->setBridgeState(bridge ? bridge->socketPath() : channels::defaultSocketPath(),
-                                   bridge ? bridge->clientCount() : 0, state_->bridgeError);
-  };
-  showBridgeState();
-  state_->sources.push_back(state_->loop->addTimer(kBridgeStatusInterval, true, showBridgeState));
+    return BridgeState{bridge ? bridge->socketPath() : channels::defaultSocketPath(),
+                       bridge ? bridge->clientCount() : 0, state_->bridgeError};
+  });
 
   for (int signum : {SIGTERM, SIGINT}) {
     state_->sources.push_back(state_->loop->addSignal(

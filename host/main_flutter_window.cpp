@@ -100,13 +100,16 @@ MainFlutterWindow::MainFlutterWindow(GtkApplication* application, channels::Flut
   gtk_container_add(GTK_CONTAINER(window_), content_);
   gtk_widget_show_all(content_);
   gtk_widget_show_all(headerBar_);
-  setBridgeState("", 0, "");
+  setBridgeState({});
 
   g_signal_connect(window_, "delete-event", G_CALLBACK(onDeleteEvent), this);
   g_signal_connect(window_, "screen-changed", G_CALLBACK(onScreenChanged), this);
+  g_signal_connect(window_, "map", G_CALLBACK(onMap), this);
+  g_signal_connect(window_, "unmap", G_CALLBACK(onUnmap), this);
 }
 
 MainFlutterWindow::~MainFlutterWindow() {
+  bridgeStateTimer_.reset();
   g_signal_handlers_disconnect_by_data(window_, this);
   if (sidebarButton_) g_signal_handlers_disconnect_by_data(sidebarButton_, this);
   gtk_widget_destroy(window_);
@@ -241,8 +244,30 @@ void MainFlutterWindow::present(guint32 timestamp) {
   gtk_window_present_with_time(GTK_WINDOW(window_), timestamp);
 }
 
-void MainFlutterWindow::setBridgeState(const std::string& socketPath, size_t clients,
-                                       const std::string& error) {
+void MainFlutterWindow::watchBridgeState(EventLoop& loop, std::function<BridgeState()> read) {
+  loop_ = &loop;
+  readBridgeState_ = std::move(read);
+  setBridgeState(readBridgeState_());
+  if (gtk_widget_get_mapped(window_)) onMap(window_, this);
+}
+
+void MainFlutterWindow::onMap(GtkWidget*, gpointer data) {
+  auto* self = static_cast<MainFlutterWindow*>(data);
+  if (!self->loop_ || !self->readBridgeState_) return;
+  self->setBridgeState(self->readBridgeState_());
+  self->bridgeStateTimer_ = self->loop_->addTimer(kBridgeStateInterval, /*repeating=*/true, [self] {
+    self->setBridgeState(self->readBridgeState_());
+  });
+}
+
+void MainFlutterWindow::onUnmap(GtkWidget*, gpointer data) {
+  static_cast<MainFlutterWindow*>(data)->bridgeStateTimer_.reset();
+}
+
+void MainFlutterWindow::setBridgeState(const BridgeState& state) {
+  const std::string& socketPath = state.socketPath;
+  const size_t clients = state.clients;
+  const std::string& error = state.error;
   if (!error.empty()) {
     gtk_label_set_text(GTK_LABEL(statusTitle_), "The interface cannot connect");
     gtk_label_set_text(GTK_LABEL(statusText_), error.c_str());
@@ -270,6 +295,16 @@ void MainFlutterWindow::setBridgeState(const std::string& socketPath, size_t cli
                                   : "pilvoctl --socket " + socketPath +
                                         " call com.tavik/tracking getActiveAppName";
   gtk_label_set_text(GTK_LABEL(statusCommand_), command.c_str());
+}
+
+std::string MainFlutterWindow::contentText() const {
+  std::string text;
+  for (GtkWidget* label : {statusTitle_, statusText_, statusCommand_}) {
+    if (!gtk_widget_get_visible(label)) continue;
+    if (!text.empty()) text += "\n";
+    text += gtk_label_get_text(GTK_LABEL(label));
+  }
+  return text;
 }
 
 gboolean MainFlutterWindow::onDeleteEvent(GtkWidget*, GdkEvent*, gpointer self) {

@@ -7,6 +7,7 @@
 
 #include <gtk/gtk.h>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -20,6 +21,14 @@
 namespace pilvo::host {
 
 inline constexpr const char* kToggleSidebarName = "Toggle Sidebar";
+// How often a shown window looks at the number of connected interfaces.
+inline constexpr double kBridgeStateInterval = 1.0;
+
+struct BridgeState {
+  std::string socketPath;
+  size_t clients = 0;
+  std::string error;  // why the bridge is not running; empty when it is
+};
 
 class MainFlutterWindow {
  public:
@@ -42,11 +51,16 @@ class MainFlutterWindow {
   void present(guint32 timestamp = GDK_CURRENT_TIME);
 
   // The content area's account of the bridge: where interfaces connect, how
-  // many are connected, and why the bridge is not running (empty when it is).
-  void setBridgeState(const std::string& socketPath, size_t clients, const std::string& error);
+  // many are connected, and why the bridge is not running.
+  void setBridgeState(const BridgeState& state);
+  // Keeps that account current from `read`, but only while the window is
+  // shown: a hidden window costs no wake-ups.
+  void watchBridgeState(EventLoop& loop, std::function<BridgeState()> read);
 
   GtkWindow* window() const { return GTK_WINDOW(window_); }
   GtkWidget* sidebarButton() const { return sidebarButton_; }
+  // What the content area says, its lines joined by newlines.
+  std::string contentText() const;
   const std::shared_ptr<channels::FlutterMethodChannel>& sidebarChannel() const {
     return sidebarChannel_;
   }
@@ -63,6 +77,8 @@ class MainFlutterWindow {
   static gboolean onDeleteEvent(GtkWidget* widget, GdkEvent* event, gpointer self);
   static void onSidebarClicked(GtkButton* button, gpointer self);
   static void onScreenChanged(GtkWidget* widget, GdkScreen* previous, gpointer self);
+  static void onMap(GtkWidget* widget, gpointer self);
+  static void onUnmap(GtkWidget* widget, gpointer self);
 
   channels::FlutterEngine& engine_;
   DefaultsStore& defaults_;
@@ -75,6 +91,9 @@ class MainFlutterWindow {
   GtkWidget* statusTitle_ = nullptr;
   GtkWidget* statusText_ = nullptr;
   GtkWidget* statusCommand_ = nullptr;
+  EventLoop* loop_ = nullptr;
+  std::function<BridgeState()> readBridgeState_;
+  std::unique_ptr<EventSource> bridgeStateTimer_;
   // Where the window was when it was last closed; shown there again.
   std::optional<ScreenRect> closedPlace_;
 };

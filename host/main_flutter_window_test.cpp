@@ -166,5 +166,32 @@ TEST_F(MainFlutterWindowTest, SidebarButtonSendsOneToggleWithNullArguments) {
   EXPECT_EQ(ui.received().size(), 1u);
 }
 
+TEST_F(MainFlutterWindowTest, ContentSaysHowToConnectUntilAnInterfaceIsConnected) {
+  auto window = makeWindow();
+  window->awakeFromNib(services());
+  BridgeState bridge{"/run/user/1000/pilvo/host.sock", 0, ""};
+  window->watchBridgeState(loop_, [&] { return bridge; });
+  EXPECT_NE(window->contentText().find("No interface connected"), std::string::npos);
+  EXPECT_NE(window->contentText().find("pilvoctl --socket /run/user/1000/pilvo/host.sock call"),
+            std::string::npos)
+      << window->contentText();
+
+  window->present();
+  ASSERT_TRUE(pumpUntil([&] { return mapped(*window); }));
+  bridge.clients = 1;
+  loop_.advance(kBridgeStateInterval);
+  EXPECT_NE(window->contentText().find("Interface connected"), std::string::npos);
+
+  // A hidden window does not keep looking.
+  window->close();
+  ASSERT_TRUE(pumpUntil([&] { return !mapped(*window); }));
+  EXPECT_EQ(loop_.activeTimerCount(), 0u);
+
+  bridge.error = "another Pilvo host is already serving /run/user/1000/pilvo/host.sock";
+  window->present();
+  ASSERT_TRUE(pumpUntil([&] { return mapped(*window); }));
+  EXPECT_NE(window->contentText().find("another Pilvo host"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace pilvo::host
