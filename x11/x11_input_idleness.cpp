@@ -133,8 +133,7 @@ void X11InputIdleness::onEvent(XEvent& event) {
     return;
   }
   XGenericEventCookie& cookie = event.xcookie;
-  if (cookie.type != GenericEvent || cookie.extension != opcode_) return;
-  if (!cookie.data && !XGetEventData(connection_.display(), &cookie)) return;
+  if (cookie.type != GenericEvent || cookie.extension != opcode_ || !cookie.data) return;
   switch (cookie.evtype) {
     case XI_RawKeyPress: {
       ++rawEventsSeen_;

@@ -162,13 +162,16 @@ void XConnection::dispatchPending() {
   while (!lost_ && XPending(display_) > 0) {
     XEvent event;
     XNextEvent(display_, &event);
+    // Extension data of generic events (XInput 2) is fetched once, here, and
+    // freed after every handler has seen it.
+    const bool cookie = event.type == GenericEvent && XGetEventData(display_, &event.xcookie);
     std::vector<std::shared_ptr<Handler>> snapshot;
     snapshot.reserve(handlers_.size());
     for (const auto& [id, handler] : handlers_) snapshot.push_back(handler);
     for (const auto& handler : snapshot) {
       if (handler->active && !lost_) handler->fn(event);
     }
-    if (event.type == GenericEvent && event.xcookie.data) XFreeEventData(display_, &event.xcookie);
+    if (cookie) XFreeEventData(display_, &event.xcookie);
   }
   if (!lost_) XFlush(display_);
 }

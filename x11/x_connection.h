@@ -47,7 +47,8 @@ class XConnection {
   void setDisplayLostHandler(std::function<void()> handler) { lostHandler_ = std::move(handler); }
 
   // Every event read from the server goes to every handler, in registration
-  // order. Handlers may add or remove handlers while being called.
+  // order, with the data of a generic (extension) event already fetched.
+  // Handlers may add or remove handlers while being called.
   using EventHandler = std::function<void(XEvent& event)>;
   std::unique_ptr<EventSource> addEventHandler(EventHandler handler);
 
