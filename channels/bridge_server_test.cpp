@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -133,6 +135,33 @@ TEST_F(BridgeServerTest, StaleSocketIsReplacedButALiveHostOrAFileIsNot) {
 
   engine_.bridge()->stop();
   EXPECT_EQ(testing::fileMode(socket_), -1);  // removed on stop
+}
+
+TEST_F(BridgeServerTest, PeersOfAnotherUserAreRefused) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to connect as another user";
+  ASSERT_EQ(engine_.startBridge(socket_), "");
+  // Open the file system's door, so only the peer check stands in the way.
+  ASSERT_EQ(chmod(dir_.path().c_str(), 0755), 0);
+  ASSERT_EQ(chmod(socket_.c_str(), 0777), 0);
+  const pid_t child = fork();
+  if (child == 0) {
+    if (setgid(65534) != 0 || setuid(65534) != 0) _exit(10);
+    BridgeClient client;
+    if (!client.connect(socket_).empty()) _exit(11);
+    Frame frame;
+    std::string error;
+    const auto status = client.readFrame(frame, 10000, &error);
+    _exit(status == BridgeClient::ReadStatus::kError &&
+                  error.find("other users are refused") != std::string::npos
+              ? 0
+              : 12);
+  }
+  int status = -1;
+  ASSERT_TRUE(runUntil([&] { return waitpid(child, &status, WNOHANG) == child; }));
+  EXPECT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(engine_.bridge()->clientCount(), 0u);
+  EXPECT_NE(log_.back().find("refused a connection from another user"), std::string::npos);
 }
 
 }  // namespace

@@ -55,6 +55,14 @@ bool numberList(const json& j, const char* key, std::vector<T>& out, std::string
   return true;
 }
 
+template <typename T>
+bool typedList(const json& j, const char* key, Value& out, std::string* error) {
+  std::vector<T> v;
+  if (!numberList(j, key, v, error)) return false;
+  out = Value(std::move(v));
+  return true;
+}
+
 bool convert(const json& j, Value& out, std::string* error, int depth);
 
 bool forced(const std::string& key, const json& j, Value& out, std::string* error, int depth) {
@@ -80,21 +88,13 @@ bool forced(const std::string& key, const json& j, Value& out, std::string* erro
     out = Value(std::vector<uint8_t>(raw, raw + length));
     g_free(raw);
   } else if (key == "$int32List") {
-    std::vector<int32_t> v;
-    if (!numberList(j, "$int32List", v, error)) return false;
-    out = Value(std::move(v));
+    return typedList<int32_t>(j, "$int32List", out, error);
   } else if (key == "$int64List") {
-    std::vector<int64_t> v;
-    if (!numberList(j, "$int64List", v, error)) return false;
-    out = Value(std::move(v));
+    return typedList<int64_t>(j, "$int64List", out, error);
   } else if (key == "$float32List") {
-    std::vector<float> v;
-    if (!numberList(j, "$float32List", v, error)) return false;
-    out = Value(std::move(v));
+    return typedList<float>(j, "$float32List", out, error);
   } else if (key == "$float64List") {
-    std::vector<double> v;
-    if (!numberList(j, "$float64List", v, error)) return false;
-    out = Value(std::move(v));
+    return typedList<double>(j, "$float64List", out, error);
   } else if (key == "$map") {
     if (!j.is_array()) return fail(error, "$map needs an array of [key, value] pairs");
     ValueMap map;
