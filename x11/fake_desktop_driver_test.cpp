@@ -67,7 +67,8 @@ class FakeDesktopDriver final : public DesktopDriver {
 
 INSTANTIATE_TEST_SUITE_P(Fakes, PlatformContractTest, ::testing::Values(DriverFactory([] {
                            return std::make_unique<FakeDesktopDriver>();
-                         })));
+                         })),
+                         [](const auto&) { return std::string("desktop"); });
 
 }  // namespace
 }  // namespace pilvo::testing

@@ -359,5 +359,6 @@ TEST(X11PlatformTest, OpeningAMissingDisplaySaysWhatToDo) {
 namespace pilvo::testing {
 INSTANTIATE_TEST_SUITE_P(X11, PlatformContractTest, ::testing::Values(DriverFactory([] {
                            return std::make_unique<x11::X11DesktopDriver>();
-                         })));
+                         })),
+                         [](const auto&) { return std::string("desktop"); });
 }  // namespace pilvo::testing
