@@ -65,6 +65,7 @@ struct BridgeServer::Impl {
   LogSink log;
   int listenFd = -1;
   std::unique_ptr<EventSource> acceptWatch;
+  std::unique_ptr<EventSource> acceptRetry;
   uint64_t nextClientId = 1;
   std::map<uint64_t, std::shared_ptr<Client>> clients;
   std::map<std::string, uint64_t> listeners;  // event channel -> client whose listen is current
@@ -78,12 +79,25 @@ struct BridgeServer::Impl {
 
   // --- Accepting ------------------------------------------------------------
 
+  void startAccepting() {
+    acceptWatch = loop.addFd(listenFd, IoCondition::kRead, [this](IoCondition) {
+      acceptAll();
+      return true;
+    });
+  }
+
   void acceptAll() {
     for (;;) {
       const int fd = accept4(listenFd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
       if (fd < 0) {
-        if (errno == EINTR) continue;
-        if (errno != EAGAIN && errno != EWOULDBLOCK) say("accept failed: " + errnoText(errno));
+        if (errno == EINTR || errno == ECONNABORTED) continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK) {
+          // Out of descriptors or memory: the socket stays readable, so stop
+          // watching it for a moment rather than spin.
+          say("accept failed: " + errnoText(errno) + "; retrying in a second");
+          acceptWatch.reset();
+          acceptRetry = loop.addTimer(1.0, false, [this] { startAccepting(); });
+        }
         return;
       }
       ucred cred{};
@@ -402,10 +416,7 @@ std::string BridgeServer::listen(const std::string& socketPath) {
   impl_->listenFd = fd;
   socketPath_ = socketPath;
   Impl* impl = impl_.get();
-  impl_->acceptWatch = impl_->loop.addFd(fd, IoCondition::kRead, [impl](IoCondition) {
-    impl->acceptAll();
-    return true;
-  });
+  impl_->startAccepting();
   impl_->messenger.setUiSide(
       [impl](const std::string& channel, Bytes message, BinaryReplyCallback reply) {
         impl->fromHost(channel, std::move(message), std::move(reply));
@@ -417,6 +428,7 @@ void BridgeServer::stop() {
   if (impl_->listenFd < 0) return;
   impl_->messenger.setUiSide(nullptr);
   impl_->acceptWatch.reset();
+  impl_->acceptRetry.reset();
   impl_->closeAll();
   ::close(impl_->listenFd);
   impl_->listenFd = -1;
