@@ -5,7 +5,6 @@
 #include "testing/fake_accessibility.h"
 #include "testing/fake_event_loop.h"
 #include "testing/fake_input_idleness.h"
-#include "testing/fake_workspace.h"
 
 namespace pilvo::testing {
 namespace {
@@ -39,29 +38,6 @@ TEST(FakeAccessibilityTest, ObserverReplacedInsideItsOwnCallbackIsNotCalledAgain
   current.reset();
   EXPECT_EQ(accessibility.liveObserverCount(), 0);
   EXPECT_EQ(accessibility.emitNotification(7, kTitleChanged), 0);
-}
-
-TEST(FakeAccessibilityTest, NotificationsForAnotherProcessDoNotReachTheObserver) {
-  FakeAccessibility accessibility;
-  int calls = 0;
-  auto observer = accessibility.createObserver(
-      RunningApp{.bundleId = "a", .pid = 10}, [&](ElementRef, std::string_view) { ++calls; });
-  EXPECT_EQ(accessibility.emitNotificationFor(11, 1, kTitleChanged), 0);
-  EXPECT_EQ(accessibility.emitNotificationFor(10, 1, kTitleChanged), 1);
-  EXPECT_EQ(calls, 1);
-  accessibility.setObserverCreationSucceeds(false);
-  EXPECT_EQ(accessibility.createObserver(RunningApp{.pid = 10}, nullptr), nullptr);
-}
-
-TEST(FakeWorkspaceTest, TerminationOfTheFrontmostAppLeavesNothingInFront) {
-  FakeWorkspace workspace;
-  RunningApp a{.bundleId = "a", .pid = 1};
-  RunningApp b{.bundleId = "b", .pid = 2};
-  workspace.emitActivation(a);
-  workspace.emitTermination(b);
-  EXPECT_TRUE(workspace.frontmostApplication().has_value());
-  workspace.emitTermination(a);
-  EXPECT_FALSE(workspace.frontmostApplication().has_value());
 }
 
 }  // namespace
