@@ -71,8 +71,8 @@ void BM_BridgeRoundTrip(benchmark::State& state) {
     if (!host.error().empty() || !client.connect(socket).empty()) {
       state.SkipWithError("could not start the bridge");
     } else {
-      const Bytes call = encodeMethodCall(
-          {"getFrontmostApp", makeMap({{"includeTitle", true}, {"n", 1}})});
+      const Bytes call =
+          encodeMethodCall({"getFrontmostApp", makeMap({{"includeTitle", true}, {"n", 1}})});
       std::vector<double> micros;
       micros.reserve(static_cast<size_t>(state.max_iterations));
       const auto start = SteadyClock::now();
@@ -83,7 +83,8 @@ void BM_BridgeRoundTrip(benchmark::State& state) {
         while (client.readFrame(frame, 5000, nullptr) == BridgeClient::ReadStatus::kFrame &&
                !(frame.kind == FrameKind::kReply && frame.id == id)) {
         }
-        micros.push_back(std::chrono::duration<double, std::micro>(SteadyClock::now() - t0).count());
+        micros.push_back(
+            std::chrono::duration<double, std::micro>(SteadyClock::now() - t0).count());
       }
       const double seconds = std::chrono::duration<double>(SteadyClock::now() - start).count();
       std::sort(micros.begin(), micros.end());

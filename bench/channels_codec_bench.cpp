@@ -8,17 +8,17 @@ namespace {
 using namespace pilvo::channels;
 
 FlutterMethodCall typicalCall() {
-  return {"showOverlay",
-          makeMap({{"message", "You have been switching a lot. Time for a short break?"},
-                   {"state", "nudge"},
-                   {"durationSeconds", 30},
-                   {"score", 72.5},
-                   {"visible", true},
-                   {"options", Value(ValueList{Value("Yes"), Value("Later"), Value("Dismiss")})},
-                   {"apps", Value(ValueList{Value(ValueList{Value("org.gnome.TextEditor"),
-                                                            Value("Text Editor")}),
-                                            Value(ValueList{Value("firefox-esr"),
-                                                            Value("Firefox ESR")})})}})};
+  return {
+      "showOverlay",
+      makeMap({{"message", "You have been switching a lot. Time for a short break?"},
+               {"state", "nudge"},
+               {"durationSeconds", 30},
+               {"score", 72.5},
+               {"visible", true},
+               {"options", Value(ValueList{Value("Yes"), Value("Later"), Value("Dismiss")})},
+               {"apps", Value(ValueList{
+                            Value(ValueList{Value("org.gnome.TextEditor"), Value("Text Editor")}),
+                            Value(ValueList{Value("firefox-esr"), Value("Firefox ESR")})})}})};
 }
 
 void BM_EncodeTypicalCall(benchmark::State& state) {

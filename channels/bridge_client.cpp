@@ -5,8 +5,8 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 
@@ -46,7 +46,8 @@ bool BridgeClient::writeAll(const Bytes& bytes, std::string* error) {
     const ssize_t n = send(fd_, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
     if (n < 0) {
       if (errno == EINTR) continue;
-      if (error) *error = std::string("lost the connection to the Pilvo host: ") + std::strerror(errno);
+      if (error)
+        *error = std::string("lost the connection to the Pilvo host: ") + std::strerror(errno);
       return false;
     }
     done += static_cast<size_t>(n);
@@ -65,8 +66,9 @@ uint32_t BridgeClient::sendMessage(const std::string& channel, ByteView payload,
     id = nextId_++;
     if (nextId_ == 0) nextId_ = 1;
   }
-  if (!writeAll(encodeFrame({FrameKind::kMessage, id, channel, Bytes(payload.begin(), payload.end())}),
-                error)) {
+  if (!writeAll(
+          encodeFrame({FrameKind::kMessage, id, channel, Bytes(payload.begin(), payload.end())}),
+          error)) {
     return 0;
   }
   return wantReply ? id : 0;
@@ -87,8 +89,9 @@ BridgeClient::ReadStatus BridgeClient::readFrame(Frame& frame, int timeoutMs, st
   for (;;) {
     if (auto next = reader_.next()) {
       if (next->kind == FrameKind::kError) {
-        if (error) *error = "the Pilvo host closed the connection: " +
-                            std::string(next->payload.begin(), next->payload.end());
+        if (error)
+          *error = "the Pilvo host closed the connection: " +
+                   std::string(next->payload.begin(), next->payload.end());
         return ReadStatus::kError;
       }
       frame = std::move(*next);
@@ -117,7 +120,8 @@ BridgeClient::ReadStatus BridgeClient::readFrame(Frame& frame, int timeoutMs, st
     const ssize_t n = recv(fd_, chunk, sizeof chunk, 0);
     if (n < 0) {
       if (errno == EINTR || errno == EAGAIN) continue;
-      if (error) *error = std::string("lost the connection to the Pilvo host: ") + std::strerror(errno);
+      if (error)
+        *error = std::string("lost the connection to the Pilvo host: ") + std::strerror(errno);
       return ReadStatus::kError;
     }
     if (n == 0) {

@@ -197,7 +197,8 @@ TEST_F(BridgeEndToEndTest, CallPrintsRepliesErrorsAndNotImplemented) {
 
   auto fail = pilvoctl({"call", "test/echo", "fail", "[true]"});
   EXPECT_EQ(fail.wait(), 1);
-  EXPECT_EQ(fail.out, "{\"code\":\"TEST_FAILURE\",\"message\":\"Asked to fail\",\"details\":[true]}\n");
+  EXPECT_EQ(fail.out,
+            "{\"code\":\"TEST_FAILURE\",\"message\":\"Asked to fail\",\"details\":[true]}\n");
 
   auto unknown = pilvoctl({"call", "test/echo", "nothing"});
   EXPECT_EQ(unknown.wait(), 2);
@@ -212,7 +213,8 @@ TEST_F(BridgeEndToEndTest, CallPrintsRepliesErrorsAndNotImplemented) {
 }
 
 TEST_F(BridgeEndToEndTest, ListenPrintsEventsAndHostCallsAsJsonLines) {
-  auto listen = pilvoctl({"listen", "test/events", "test/sidebar", "--count", "4", "--timeout", "15"});
+  auto listen =
+      pilvoctl({"listen", "test/events", "test/sidebar", "--count", "4", "--timeout", "15"});
   ASSERT_TRUE(listen.waitForOutput("listening")) << listen.err;
 
   TestClient other;  // a second client: its call reaches the host, the toggle reaches both
@@ -293,7 +295,8 @@ TEST_F(BridgeEndToEndTest, LaterListenTakesTheStreamAndGarbageClosesOnlyThatClie
   std::string error;
   EXPECT_EQ(second.raw().readFrame(frame, 15000, &error), BridgeClient::ReadStatus::kError);
   EXPECT_NE(error.find("larger than the limit"), std::string::npos) << error;
-  EXPECT_EQ(wholeNumberMember(stats(), "cancels"), 2);  // replaced by the second listen, then dropped
+  EXPECT_EQ(wholeNumberMember(stats(), "cancels"),
+            2);  // replaced by the second listen, then dropped
   EXPECT_EQ(first.call("test/echo", "echo", Value("still here")),
             MethodResponse(Value("still here")));
 }

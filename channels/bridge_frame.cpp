@@ -24,8 +24,8 @@ uint32_t getU32(const uint8_t* p) {
 
 Bytes encodeFrame(const Frame& frame) {
   const bool isMessage = frame.kind == FrameKind::kMessage;
-  const size_t body = (isMessage ? kMessagePrefix + frame.channel.size() : kReplyPrefix) +
-                      frame.payload.size();
+  const size_t body =
+      (isMessage ? kMessagePrefix + frame.channel.size() : kReplyPrefix) + frame.payload.size();
   Bytes out;
   out.reserve(kFrameHeaderBytes + body);
   putU32(out, static_cast<uint32_t>(body));

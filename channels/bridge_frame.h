@@ -27,7 +27,7 @@ struct Frame {
   friend bool operator==(const Frame&, const Frame&) = default;
 };
 
-inline constexpr size_t kFrameHeaderBytes = 4;            // the length field
+inline constexpr size_t kFrameHeaderBytes = 4;             // the length field
 inline constexpr size_t kDefaultMaxFrameBytes = 16 << 20;  // length field limit
 inline constexpr size_t kMaxChannelNameBytes = 1024;
 

@@ -43,11 +43,14 @@ TEST(FrameReaderTest, MalformedFramesBreakTheStreamWithAReason) {
     return reader.error();
   };
   // Too large: refused from the length field alone, before the body arrives.
-  EXPECT_NE(errorFor({0x00, 0x00, 0x00, 0x01}, 1000).find("larger than the limit"), std::string::npos);
+  EXPECT_NE(errorFor({0x00, 0x00, 0x00, 0x01}, 1000).find("larger than the limit"),
+            std::string::npos);
   EXPECT_NE(errorFor({0x02, 0, 0, 0, 0x02, 0}).find("too short"), std::string::npos);
-  EXPECT_NE(errorFor({0x05, 0, 0, 0, 0x09, 0, 0, 0, 0}).find("unknown frame kind"), std::string::npos);
+  EXPECT_NE(errorFor({0x05, 0, 0, 0, 0x09, 0, 0, 0, 0}).find("unknown frame kind"),
+            std::string::npos);
   EXPECT_NE(errorFor({0x05, 0, 0, 0, 0x01, 0, 0, 0, 0}).find("too short"), std::string::npos);
-  EXPECT_NE(errorFor({0x07, 0, 0, 0, 0x01, 0, 0, 0, 0, 0, 0}).find("invalid length 0"), std::string::npos);
+  EXPECT_NE(errorFor({0x07, 0, 0, 0, 0x01, 0, 0, 0, 0, 0, 0}).find("invalid length 0"),
+            std::string::npos);
   EXPECT_NE(errorFor({0x08, 0, 0, 0, 0x01, 0, 0, 0, 0, 5, 0, 'a'}).find("invalid length 5"),
             std::string::npos);
   EXPECT_NE(errorFor({0x08, 0, 0, 0, 0x01, 0, 0, 0, 0, 1, 0, 0xff}).find("not valid UTF-8"),
@@ -83,9 +86,9 @@ TEST(JsonMappingTest, NumbersStringsAndForcedTypes) {
   EXPECT_EQ(json["f"].dump(), "1.0");
   EXPECT_EQ(*valueFromJson(json, &error), expected);
 
-  for (const char* bad : {"{", R"({"$int64":1.5})", R"({"$bytes":"**"})",
-                          R"({"$int32List":[4294967296]})", "18446744073709551615",
-                          R"({"$map":[[1]]})"}) {
+  for (const char* bad :
+       {"{", R"({"$int64":1.5})", R"({"$bytes":"**"})", R"({"$int32List":[4294967296]})",
+        "18446744073709551615", R"({"$map":[[1]]})"}) {
     error.clear();
     EXPECT_FALSE(valueFromJsonText(bad, &error)) << bad;
     EXPECT_FALSE(error.empty()) << bad;

@@ -123,17 +123,17 @@ struct BridgeServer::Impl {
 
   void watch(Client& client, IoCondition conditions) {
     client.watching = conditions;
-    client.watch = loop.addFd(client.fd, conditions,
-                              [this, weak = client.self](
-                                  IoCondition ready) { return onReady(weak, ready); });
+    client.watch = loop.addFd(client.fd, conditions, [this, weak = client.self](IoCondition ready) {
+      return onReady(weak, ready);
+    });
   }
 
   bool onReady(const std::weak_ptr<Client>& weak, IoCondition ready) {
     std::shared_ptr<Client> client = weak.lock();  // keeps it alive through a close
     if (!client || client->closed) return false;
     if (hasCondition(ready, IoCondition::kWrite)) flush(*client);
-    if (!client->closed && hasCondition(ready, IoCondition::kRead | IoCondition::kHangup |
-                                                   IoCondition::kError)) {
+    if (!client->closed &&
+        hasCondition(ready, IoCondition::kRead | IoCondition::kHangup | IoCondition::kError)) {
       readFrom(*client);
     }
     // A watch replaced during this call is already gone; returning false would
@@ -177,7 +177,9 @@ struct BridgeServer::Impl {
 
   void handleFrame(Client& client, Frame frame) {
     switch (frame.kind) {
-      case FrameKind::kMessage: handleMessage(client, std::move(frame)); break;
+      case FrameKind::kMessage:
+        handleMessage(client, std::move(frame));
+        break;
       case FrameKind::kReply: {
         auto it = client.awaiting.find(frame.id);
         if (it == client.awaiting.end()) {
@@ -202,8 +204,8 @@ struct BridgeServer::Impl {
     const uint32_t id = frame.id;
     if (id != 0) {
       if (client.pending >= limits.maxPendingCalls) {
-        const std::string why = "more than " + std::to_string(limits.maxPendingCalls) +
-                                " calls waiting for an answer";
+        const std::string why =
+            "more than " + std::to_string(limits.maxPendingCalls) + " calls waiting for an answer";
         closeClient(client, why + "; connection closed", why);
         return;
       }
@@ -220,25 +222,24 @@ struct BridgeServer::Impl {
         auto it = listeners.find(channel);
         if (it == listeners.end() || it->second != client.id) {
           // Another client's stream (or none) is current: this client has nothing to cancel.
-          answer(client, id,
-                 encodeErrorEnvelope({"error", "No active stream to cancel", Value()}));
+          answer(client, id, encodeErrorEnvelope({"error", "No active stream to cancel", Value()}));
           return;
         }
         listeners.erase(it);
       }
     }
-    messenger.deliverFromUi(
-        channel, frame.payload,
-        [this, weak = client.self, id, channel,
-         isListen](Bytes reply) {
-          auto c = weak.lock();
-          if (!c || c->closed) return;  // the client left; its answer goes nowhere
-          if (isListen && (reply.empty() || reply[0] != 0)) {
-            auto it = listeners.find(channel);
-            if (it != listeners.end() && it->second == c->id) listeners.erase(it);
-          }
-          answer(*c, id, std::move(reply));
-        });
+    messenger.deliverFromUi(channel, frame.payload,
+                            [this, weak = client.self, id, channel, isListen](Bytes reply) {
+                              auto c = weak.lock();
+                              if (!c || c->closed)
+                                return;  // the client left; its answer goes nowhere
+                              if (isListen && (reply.empty() || reply[0] != 0)) {
+                                auto it = listeners.find(channel);
+                                if (it != listeners.end() && it->second == c->id)
+                                  listeners.erase(it);
+                              }
+                              answer(*c, id, std::move(reply));
+                            });
   }
 
   void answer(Client& client, uint32_t id, Bytes reply) {
@@ -286,8 +287,9 @@ struct BridgeServer::Impl {
   void queue(Client& client, Bytes bytes) {
     if (client.closed) return;
     if (client.out.size() - client.outStart + bytes.size() > limits.maxQueuedBytes) {
-      closeClient(client, {}, "client does not read its messages; more than " +
-                                  std::to_string(limits.maxQueuedBytes) + " bytes queued");
+      closeClient(client, {},
+                  "client does not read its messages; more than " +
+                      std::to_string(limits.maxQueuedBytes) + " bytes queued");
       return;
     }
     if (client.outStart == client.out.size()) {

@@ -96,8 +96,10 @@ TEST_F(BridgeServerTest, HostCallsWithAReplyTakeTheFirstClientAnswer) {
   ASSERT_TRUE(runUntil([&] { return engine_.bridge()->clientCount() == 2; }));
   overlay.invokeMethod("ping", Value(), collect);
   Frame fa, fb;
-  ASSERT_TRUE(runUntil([&] { return a.readFrame(fa, 0, nullptr) == BridgeClient::ReadStatus::kFrame; }));
-  ASSERT_TRUE(runUntil([&] { return b.readFrame(fb, 0, nullptr) == BridgeClient::ReadStatus::kFrame; }));
+  ASSERT_TRUE(
+      runUntil([&] { return a.readFrame(fa, 0, nullptr) == BridgeClient::ReadStatus::kFrame; }));
+  ASSERT_TRUE(
+      runUntil([&] { return b.readFrame(fb, 0, nullptr) == BridgeClient::ReadStatus::kFrame; }));
   EXPECT_EQ(fa.channel, "test/overlay");
   ASSERT_NE(fa.id, 0u);
   b.sendReply(fb.id, encodeSuccessEnvelope(Value("b")), nullptr);
@@ -109,7 +111,8 @@ TEST_F(BridgeServerTest, HostCallsWithAReplyTakeTheFirstClientAnswer) {
 
   // A call whose every recipient leaves settles as not implemented.
   overlay.invokeMethod("ping", Value(), collect);
-  ASSERT_TRUE(runUntil([&] { return a.readFrame(fa, 0, nullptr) == BridgeClient::ReadStatus::kFrame; }));
+  ASSERT_TRUE(
+      runUntil([&] { return a.readFrame(fa, 0, nullptr) == BridgeClient::ReadStatus::kFrame; }));
   a.close();
   b.close();
   ASSERT_TRUE(runUntil([&] { return replies.size() == 3; }));

@@ -56,10 +56,10 @@ class TestPlugin : public FlutterPlugin {
       result->success(Value(count));
     } else if (m == "stats") {
       BridgeServer* bridge = engine_.bridge();
-      result->success(makeMap(
-          {{"clients", Value::integer(static_cast<int64_t>(bridge->clientCount()))},
-           {"pending", Value::integer(static_cast<int64_t>(bridge->pendingCallCount()))},
-           {"cancels", stream_->cancels}}));
+      result->success(
+          makeMap({{"clients", Value::integer(static_cast<int64_t>(bridge->clientCount()))},
+                   {"pending", Value::integer(static_cast<int64_t>(bridge->pendingCallCount()))},
+                   {"cancels", stream_->cancels}}));
     } else if (m == "broadcast") {
       sidebar_->invokeMethod("toggle", call.arguments);
       result->success();
@@ -100,7 +100,8 @@ int main(int argc, char** argv) {
   auto stream = std::make_shared<TestStream>();
   auto events = FlutterEventChannel::eventChannelWithName("test/events", registrar.messenger());
   events->setStreamHandler(stream);
-  auto sidebar = FlutterMethodChannel::methodChannelWithName("test/sidebar", engine.binaryMessenger());
+  auto sidebar =
+      FlutterMethodChannel::methodChannelWithName("test/sidebar", engine.binaryMessenger());
   FlutterMethodChannel echo("test/echo", registrar.messenger());
   registrar.addMethodCallDelegate(std::make_shared<TestPlugin>(engine, stream, sidebar), echo);
 

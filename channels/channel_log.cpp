@@ -5,7 +5,8 @@
 namespace pilvo::channels {
 
 LogSink stderrLogSink() {
-  return [](const std::string& line) { std::fprintf(stderr, "pilvo channels: %s\n", line.c_str()); };
+  return
+      [](const std::string& line) { std::fprintf(stderr, "pilvo channels: %s\n", line.c_str()); };
 }
 
 }  // namespace pilvo::channels

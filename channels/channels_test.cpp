@@ -57,11 +57,10 @@ TEST(FlutterEngineTest, RecordsRegistrarsChannelsAndDelegatesInOrder) {
   FlutterEventChannel events("com.tavik/menubar_events", shared.messenger());
   FlutterMethodChannel sidebar("com.tavik/sidebar", f.engine.binaryMessenger());
   EXPECT_EQ(f.engine.registrationLog(),
-            (std::vector<std::string>{"registrar:AppLinksMacosPlugin", "registrar:TavikPlugins",
-                                      "registrar:TavikPlugins", "channel:com.tavik/tracking",
-                                      "delegate:TavikPlugins:com.tavik/tracking",
-                                      "eventChannel:com.tavik/menubar_events",
-                                      "channel:com.tavik/sidebar"}));
+            (std::vector<std::string>{
+                "registrar:AppLinksMacosPlugin", "registrar:TavikPlugins", "registrar:TavikPlugins",
+                "channel:com.tavik/tracking", "delegate:TavikPlugins:com.tavik/tracking",
+                "eventChannel:com.tavik/menubar_events", "channel:com.tavik/sidebar"}));
 }
 
 TEST(MethodChannelTest, DelegateAnswersArriveOnTheLoop) {
@@ -118,14 +117,14 @@ TEST(MethodChannelTest, ResultsAnsweredTwiceNeverOrFromAnotherThread) {
 
 TEST(MethodChannelTest, HostCallsGoToTheUiSide) {
   Fixture f;
-  auto sidebar = FlutterMethodChannel::methodChannelWithName("com.tavik/sidebar",
-                                                             f.engine.binaryMessenger());
+  auto sidebar =
+      FlutterMethodChannel::methodChannelWithName("com.tavik/sidebar", f.engine.binaryMessenger());
   sidebar->invokeMethod("toggle");
   sidebar->invokeMethod("toggle", makeMap({{"open", true}}));
   f.loop.runUntilIdle();
-  EXPECT_EQ(f.ui.callsOn("com.tavik/sidebar"),
-            (std::vector<FlutterMethodCall>{{"toggle", Value()},
-                                            {"toggle", makeMap({{"open", true}})}}));
+  EXPECT_EQ(
+      f.ui.callsOn("com.tavik/sidebar"),
+      (std::vector<FlutterMethodCall>{{"toggle", Value()}, {"toggle", makeMap({{"open", true}})}}));
   // The UI answers nothing: a reply callback sees not-implemented.
   std::optional<MethodResponse> reply;
   sidebar->invokeMethod("toggle", Value(), [&](MethodResponse r) { reply = std::move(r); });

@@ -27,7 +27,8 @@ class ChannelEventSink final : public FlutterEventSink {
  private:
   bool usable() {
     if (valid_.load()) return true;
-    if (log_) log_("programming error: event on \"" + channel_ + "\" after its stream ended; dropped");
+    if (log_)
+      log_("programming error: event on \"" + channel_ + "\" after its stream ended; dropped");
     return false;
   }
 
@@ -61,46 +62,46 @@ void FlutterEventChannel::setStreamHandler(std::shared_ptr<FlutterStreamHandler>
   }
   auto state = std::make_shared<StreamState>();
   state->handler = std::move(handler);
-  messenger_.setMessageHandler(name_, [state, name = name_, &messenger = messenger_, log = log_](
-                                          ByteView message,
-                                          std::unique_ptr<BinaryResponder> responder) {
-    auto call = decodeMethodCall(message);
-    if (!call) {
-      if (log) log("malformed call on \"" + name + "\": " + call.error);
-      responder->respond(encodeErrorEnvelope({"MALFORMED_CALL", call.error, Value()}));
-      return;
-    }
-    auto reply = [&responder](const std::optional<FlutterError>& error) {
-      responder->respond(error ? encodeErrorEnvelope(*error) : encodeSuccessEnvelope(Value()));
-    };
-    if (call.value->method == "listen") {
-      if (state->sink) {
-        state->sink->invalidate();
-        state->sink.reset();
-        if (auto error = state->handler->onCancel(Value()); error && log) {
-          log("failed to cancel the existing stream on \"" + name + "\": " + error->code);
+  messenger_.setMessageHandler(
+      name_, [state, name = name_, &messenger = messenger_, log = log_](
+                 ByteView message, std::unique_ptr<BinaryResponder> responder) {
+        auto call = decodeMethodCall(message);
+        if (!call) {
+          if (log) log("malformed call on \"" + name + "\": " + call.error);
+          responder->respond(encodeErrorEnvelope({"MALFORMED_CALL", call.error, Value()}));
+          return;
         }
-      }
-      auto sink = std::make_shared<ChannelEventSink>(name, messenger, log);
-      state->sink = sink;
-      auto error = state->handler->onListen(call.value->arguments, sink);
-      if (error) {
-        sink->invalidate();
-        if (state->sink == sink) state->sink.reset();
-      }
-      reply(error);
-    } else if (call.value->method == "cancel") {
-      if (!state->sink) {
-        reply(FlutterError{"error", "No active stream to cancel", Value()});
-        return;
-      }
-      state->sink->invalidate();
-      state->sink.reset();
-      reply(state->handler->onCancel(call.value->arguments));
-    } else {
-      responder->respond({});
-    }
-  });
+        auto reply = [&responder](const std::optional<FlutterError>& error) {
+          responder->respond(error ? encodeErrorEnvelope(*error) : encodeSuccessEnvelope(Value()));
+        };
+        if (call.value->method == "listen") {
+          if (state->sink) {
+            state->sink->invalidate();
+            state->sink.reset();
+            if (auto error = state->handler->onCancel(Value()); error && log) {
+              log("failed to cancel the existing stream on \"" + name + "\": " + error->code);
+            }
+          }
+          auto sink = std::make_shared<ChannelEventSink>(name, messenger, log);
+          state->sink = sink;
+          auto error = state->handler->onListen(call.value->arguments, sink);
+          if (error) {
+            sink->invalidate();
+            if (state->sink == sink) state->sink.reset();
+          }
+          reply(error);
+        } else if (call.value->method == "cancel") {
+          if (!state->sink) {
+            reply(FlutterError{"error", "No active stream to cancel", Value()});
+            return;
+          }
+          state->sink->invalidate();
+          state->sink.reset();
+          reply(state->handler->onCancel(call.value->arguments));
+        } else {
+          responder->respond({});
+        }
+      });
 }
 
 }  // namespace pilvo::channels

@@ -40,8 +40,9 @@ class FlutterEventChannel {
   // The messenger must outlive the channel; the handler lives as long as the
   // messenger keeps it (see setStreamHandler).
   FlutterEventChannel(std::string name, BinaryMessenger& messenger, LogSink log = stderrLogSink());
-  static std::shared_ptr<FlutterEventChannel> eventChannelWithName(
-      std::string name, BinaryMessenger& messenger, LogSink log = stderrLogSink());
+  static std::shared_ptr<FlutterEventChannel> eventChannelWithName(std::string name,
+                                                                   BinaryMessenger& messenger,
+                                                                   LogSink log = stderrLogSink());
 
   const std::string& name() const { return name_; }
 

@@ -43,8 +43,7 @@ class FlutterPluginRegistrar {
   // addMethodCallDelegate:channel: - every call on `channel` goes to
   // plugin->handleMethodCall on the main loop; the plugin stays alive for the
   // life of the engine.
-  void addMethodCallDelegate(std::shared_ptr<FlutterPlugin> plugin,
-                             FlutterMethodChannel& channel);
+  void addMethodCallDelegate(std::shared_ptr<FlutterPlugin> plugin, FlutterMethodChannel& channel);
 
   // Keeps any object alive for the life of the engine (e.g. a controller that
   // owns its channels, or a stream handler).
@@ -52,7 +51,8 @@ class FlutterPluginRegistrar {
 
  private:
   friend class FlutterEngine;
-  FlutterPluginRegistrar(FlutterEngine& engine, std::string key) : engine_(engine), key_(std::move(key)) {}
+  FlutterPluginRegistrar(FlutterEngine& engine, std::string key)
+      : engine_(engine), key_(std::move(key)) {}
   FlutterEngine& engine_;
   std::string key_;
 };

@@ -8,8 +8,8 @@ FlutterResult::FlutterResult(std::function<void(MethodResponse)> deliver, std::s
 
 FlutterResult::~FlutterResult() {
   if (answered_.load()) return;
-  if (log_) log_("programming error: " + what_ + " was never answered; replying " +
-                 kUnansweredErrorCode);
+  if (log_)
+    log_("programming error: " + what_ + " was never answered; replying " + kUnansweredErrorCode);
   if (deliver_) {
     deliver_(FlutterError{kUnansweredErrorCode, "The host dropped this call without answering",
                           Value()});
@@ -28,7 +28,8 @@ void FlutterResult::notImplemented() { respond(MethodResponse(FlutterMethodNotIm
 
 void FlutterResult::respond(MethodResponse response) {
   if (answered_.exchange(true)) {
-    if (log_) log_("programming error: " + what_ + " was answered more than once; extra answer dropped");
+    if (log_)
+      log_("programming error: " + what_ + " was answered more than once; extra answer dropped");
     return;
   }
   if (deliver_) deliver_(std::move(response));

@@ -30,7 +30,8 @@ class HostMessenger final : public BinaryMessenger {
   // BinaryMessenger. send() may be called from any thread: the message goes out
   // from the main loop. With no UI side attached the message is dropped and a
   // reply callback receives an empty reply.
-  void send(const std::string& channel, Bytes message, BinaryReplyCallback reply = nullptr) override;
+  void send(const std::string& channel, Bytes message,
+            BinaryReplyCallback reply = nullptr) override;
   void setMessageHandler(const std::string& channel, BinaryMessageHandler handler) override;
   void channelCreated(const std::string& channel, ChannelKind kind) override;
 

@@ -116,9 +116,8 @@ bool forced(const std::string& key, const json& j, Value& out, std::string* erro
 }
 
 bool isMarker(const std::string& key) {
-  static const char* const kMarkers[] = {"$int64",       "$float64",     "$bytes",
-                                         "$int32List",   "$int64List",   "$float32List",
-                                         "$float64List", "$map"};
+  static const char* const kMarkers[] = {"$int64",     "$float64",     "$bytes",       "$int32List",
+                                         "$int64List", "$float32List", "$float64List", "$map"};
   for (const char* m : kMarkers) {
     if (key == m) return true;
   }
@@ -128,17 +127,27 @@ bool isMarker(const std::string& key) {
 bool convert(const json& j, Value& out, std::string* error, int depth) {
   if (depth > 100) return fail(error, "JSON nested too deeply");
   switch (j.type()) {
-    case json::value_t::null: out = Value(); return true;
-    case json::value_t::boolean: out = Value(j.get<bool>()); return true;
-    case json::value_t::number_integer: out = Value::integer(j.get<int64_t>()); return true;
+    case json::value_t::null:
+      out = Value();
+      return true;
+    case json::value_t::boolean:
+      out = Value(j.get<bool>());
+      return true;
+    case json::value_t::number_integer:
+      out = Value::integer(j.get<int64_t>());
+      return true;
     case json::value_t::number_unsigned:
       if (j.get<uint64_t>() > static_cast<uint64_t>(INT64_MAX)) {
         return fail(error, "the number " + j.dump() + " does not fit in 64 bits");
       }
       out = Value::integer(j.get<int64_t>());
       return true;
-    case json::value_t::number_float: out = Value(j.get<double>()); return true;
-    case json::value_t::string: out = Value(j.get<std::string>()); return true;
+    case json::value_t::number_float:
+      out = Value(j.get<double>());
+      return true;
+    case json::value_t::string:
+      out = Value(j.get<std::string>());
+      return true;
     case json::value_t::array: {
       ValueList list;
       for (const json& e : j) {
@@ -162,7 +171,8 @@ bool convert(const json& j, Value& out, std::string* error, int depth) {
       out = Value(std::move(map));
       return true;
     }
-    default: return fail(error, "unsupported JSON value");
+    default:
+      return fail(error, "unsupported JSON value");
   }
 }
 
@@ -210,8 +220,8 @@ json valueToJson(const Value& value) {
                              std::is_same_v<T, std::vector<double>>) {
           json list = json::array();
           for (auto d : v) list.push_back(floatToJson(static_cast<double>(d)));
-          return json{{std::is_same_v<T, std::vector<float>> ? "$float32List" : "$float64List",
-                       list}};
+          return json{
+              {std::is_same_v<T, std::vector<float>> ? "$float32List" : "$float64List", list}};
         } else if constexpr (std::is_same_v<T, ValueList>) {
           json list = json::array();
           for (const Value& e : v) list.push_back(valueToJson(e));
@@ -221,7 +231,8 @@ json valueToJson(const Value& value) {
           for (const auto& [k, e] : v) stringKeys = stringKeys && k.asString();
           if (!stringKeys) {
             json pairs = json::array();
-            for (const auto& [k, e] : v) pairs.push_back(json::array({valueToJson(k), valueToJson(e)}));
+            for (const auto& [k, e] : v)
+              pairs.push_back(json::array({valueToJson(k), valueToJson(e)}));
             return json{{"$map", pairs}};
           }
           json object = json::object();

@@ -23,16 +23,17 @@ void FlutterMethodChannel::invokeMethod(const std::string& method, Value argumen
     invokeMethod(method, std::move(arguments));
     return;
   }
-  messenger_.send(name_, encodeMethodCall({method, std::move(arguments)}),
-                  [reply = std::move(reply), log = log_, what = name_ + " " + method](ByteView bytes) {
-                    auto decoded = decodeMethodResponse(bytes);
-                    if (!decoded) {
-                      if (log) log("malformed reply to " + what + ": " + decoded.error);
-                      reply(FlutterError{"MALFORMED_REPLY", decoded.error, Value()});
-                      return;
-                    }
-                    reply(std::move(*decoded.value));
-                  });
+  messenger_.send(
+      name_, encodeMethodCall({method, std::move(arguments)}),
+      [reply = std::move(reply), log = log_, what = name_ + " " + method](ByteView bytes) {
+        auto decoded = decodeMethodResponse(bytes);
+        if (!decoded) {
+          if (log) log("malformed reply to " + what + ": " + decoded.error);
+          reply(FlutterError{"MALFORMED_REPLY", decoded.error, Value()});
+          return;
+        }
+        reply(std::move(*decoded.value));
+      });
 }
 
 void FlutterMethodChannel::setMethodCallHandler(MethodCallHandler handler) {
@@ -51,9 +52,7 @@ void FlutterMethodChannel::setMethodCallHandler(MethodCallHandler handler) {
         }
         std::shared_ptr<BinaryResponder> shared = std::move(responder);
         auto result = std::make_unique<FlutterResult>(
-            [shared](MethodResponse response) {
-              shared->respond(encodeMethodResponse(response));
-            },
+            [shared](MethodResponse response) { shared->respond(encodeMethodResponse(response)); },
             "\"" + name + "\" " + call.value->method, log);
         handler(*call.value, std::move(result));
       });

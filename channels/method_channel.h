@@ -19,8 +19,9 @@ class FlutterMethodChannel {
  public:
   // methodChannelWithName:binaryMessenger:. The messenger must outlive the channel.
   FlutterMethodChannel(std::string name, BinaryMessenger& messenger, LogSink log = stderrLogSink());
-  static std::shared_ptr<FlutterMethodChannel> methodChannelWithName(
-      std::string name, BinaryMessenger& messenger, LogSink log = stderrLogSink());
+  static std::shared_ptr<FlutterMethodChannel> methodChannelWithName(std::string name,
+                                                                     BinaryMessenger& messenger,
+                                                                     LogSink log = stderrLogSink());
 
   const std::string& name() const { return name_; }
   BinaryMessenger& messenger() const { return messenger_; }

@@ -96,7 +96,8 @@ int runCall(BridgeClient& client, const Options& o) {
   const double timeout = o.timeoutSeconds.value_or(kDefaultCallTimeoutSeconds);
   const auto deadline = SteadyClock::now() + std::chrono::duration<double>(timeout);
   for (;;) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now());
     Frame frame;
     switch (client.readFrame(frame, std::max<int>(0, static_cast<int>(left.count())), &error)) {
       case BridgeClient::ReadStatus::kTimeout:
@@ -105,8 +106,10 @@ int runCall(BridgeClient& client, const Options& o) {
                                  " seconds (use --timeout to wait longer)");
       case BridgeClient::ReadStatus::kClosed:
         return connectionProblem("the Pilvo host closed the connection before answering");
-      case BridgeClient::ReadStatus::kError: return connectionProblem(error);
-      case BridgeClient::ReadStatus::kFrame: break;
+      case BridgeClient::ReadStatus::kError:
+        return connectionProblem(error);
+      case BridgeClient::ReadStatus::kFrame:
+        break;
     }
     if (frame.kind == FrameKind::kMessage) {
       if (frame.id != 0) client.sendReply(frame.id, {}, nullptr);  // a CLI answers nothing
@@ -114,7 +117,8 @@ int runCall(BridgeClient& client, const Options& o) {
     }
     if (frame.kind != FrameKind::kReply || frame.id != id) continue;
     auto response = decodeMethodResponse(frame.payload);
-    if (!response) return connectionProblem("the Pilvo host sent a malformed reply: " + response.error);
+    if (!response)
+      return connectionProblem("the Pilvo host sent a malformed reply: " + response.error);
     if (const Value* v = std::get_if<Value>(&*response.value)) {
       printLine(valueToJson(*v));
       return kExitOk;
@@ -150,7 +154,8 @@ bool printIncoming(const Frame& frame, std::set<std::string>& ended) {
     if (const Value* v = std::get_if<Value>(&*event.value)) {
       printLine(Json{{"channel", channel}, {"event", valueToJson(*v)}});
     } else {
-      printLine(Json{{"channel", channel}, {"error", errorJson(std::get<FlutterError>(*event.value))}});
+      printLine(
+          Json{{"channel", channel}, {"error", errorJson(std::get<FlutterError>(*event.value))}});
     }
     return true;
   }
@@ -179,7 +184,8 @@ int runListen(BridgeClient& client, const Options& o) {
   std::string error;
   std::map<uint32_t, std::string> listenIds;
   for (const auto& channel : channels) {
-    const uint32_t id = client.sendMessage(channel, encodeMethodCall({"listen", Value()}), true, &error);
+    const uint32_t id =
+        client.sendMessage(channel, encodeMethodCall({"listen", Value()}), true, &error);
     if (id == 0) return connectionProblem(error);
     listenIds[id] = channel;
   }
@@ -188,12 +194,15 @@ int runListen(BridgeClient& client, const Options& o) {
   long printed = 0;
   int status = kExitOk;
   const auto deadline =
-      o.timeoutSeconds ? std::optional(SteadyClock::now() + std::chrono::duration<double>(*o.timeoutSeconds))
-                       : std::nullopt;
+      o.timeoutSeconds
+          ? std::optional(SteadyClock::now() + std::chrono::duration<double>(*o.timeoutSeconds))
+          : std::nullopt;
   while (!gStop && !(o.count && printed >= *o.count)) {
     int wait = kSliceMs;
     if (deadline) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(*deadline - SteadyClock::now()).count();
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(*deadline - SteadyClock::now())
+              .count();
       if (left <= 0) break;
       wait = static_cast<int>(std::min<long>(left, kSliceMs));
     }

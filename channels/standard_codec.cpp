@@ -78,7 +78,8 @@ void putValue(const Value& value, Bytes& out) {
         } else if constexpr (std::is_same_v<T, bool>) {
           out.push_back(v ? kTrue : kFalse);
         } else if constexpr (std::is_same_v<T, int32_t> || std::is_same_v<T, int64_t>) {
-          if (v >= std::numeric_limits<int32_t>::min() && v <= std::numeric_limits<int32_t>::max()) {
+          if (v >= std::numeric_limits<int32_t>::min() &&
+              v <= std::numeric_limits<int32_t>::max()) {
             out.push_back(kInt32);
             putLittleEndian(out, static_cast<int32_t>(v));
           } else {
@@ -233,9 +234,15 @@ class Reader {
     uint8_t tag = 0;
     if (!byte(tag, "a value")) return false;
     switch (tag) {
-      case kNull: out = Value(); return true;
-      case kTrue: out = Value(true); return true;
-      case kFalse: out = Value(false); return true;
+      case kNull:
+        out = Value();
+        return true;
+      case kTrue:
+        out = Value(true);
+        return true;
+      case kFalse:
+        out = Value(false);
+        return true;
       case kInt32: {
         int32_t v = 0;
         if (!fixed(v, "an int32")) return false;
@@ -269,10 +276,14 @@ class Reader {
         pos_ += count;
         return true;
       }
-      case kInt32List: return typedList<int32_t>(out, "an int32 list");
-      case kInt64List: return typedList<int64_t>(out, "an int64 list");
-      case kFloat32List: return typedList<float>(out, "a float32 list");
-      case kFloat64List: return typedList<double>(out, "a float64 list");
+      case kInt32List:
+        return typedList<int32_t>(out, "an int32 list");
+      case kInt64List:
+        return typedList<int64_t>(out, "an int64 list");
+      case kFloat32List:
+        return typedList<float>(out, "a float32 list");
+      case kFloat64List:
+        return typedList<double>(out, "a float64 list");
       case kList:
       case kMap: {
         if (depth >= kMaxNestingDepth) {

@@ -45,9 +45,10 @@ TEST(StandardCodecTest, MessageVectorsEncodeAndDecodeByteForByte) {
       {Value(std::vector<int32_t>{0, -1, 2, -3, 4}),
        "09 05 00 00 00 00 00 00 ff ff ff ff 02 00 00 00 fd ff ff ff 04 00 00 00"},
       {Value(std::vector<int64_t>{}), "0a 00 00 00 00 00 00 00"},
-      {Value(ValueList{Value(), Value(true), Value(42), Value(pi), Value("hello"), Value(ValueList{}),
-                       Value(ValueMap{})}),
-       "0c 07 00 01 03 2a 00 00 00 06 00 00 00 00 00 00 18 2d 44 54 fb 21 09 40 07 05 68 65 6c 6c 6f "
+      {Value(ValueList{Value(), Value(true), Value(42), Value(pi), Value("hello"),
+                       Value(ValueList{}), Value(ValueMap{})}),
+       "0c 07 00 01 03 2a 00 00 00 06 00 00 00 00 00 00 18 2d 44 54 fb 21 09 40 07 05 68 65 6c 6c "
+       "6f "
        "0c 00 0d 00"},
   };
   for (const auto& [value, bytes] : vectors) {
@@ -143,7 +144,8 @@ TEST(StandardCodecTest, RejectsMalformedInputWithAClearError) {
   decodeError(hex("07 03 ed a0 80"));  // UTF-16 surrogate
   decodeError(hex("07 fe"));           // size cut short
   // Declared sizes beyond the message fail before anything is allocated for them.
-  EXPECT_NE(decodeError(hex("07 ff ff ff ff 7f 61")).find("larger than the rest"), std::string::npos);
+  EXPECT_NE(decodeError(hex("07 ff ff ff ff 7f 61")).find("larger than the rest"),
+            std::string::npos);
   decodeError(hex("08 ff ff ff ff ff"));
   decodeError(hex("0b ff ff ff ff 7f 00 00"));
   decodeError(hex("0c ff ff ff ff ff 00"));
@@ -160,10 +162,10 @@ TEST(StandardCodecTest, RejectsMalformedInputWithAClearError) {
   EXPECT_NE(decodeError(nested(kMaxNestingDepth + 1)).find("nested deeper"), std::string::npos);
 
   EXPECT_FALSE(decodeMethodCall({}).ok());
-  EXPECT_FALSE(decodeMethodCall(hex("03 01 00 00 00 00")).ok());         // name not a string
-  EXPECT_FALSE(decodeMethodCall(hex("07 01 61")).ok());                  // arguments missing
-  EXPECT_FALSE(decodeMethodCall(hex("07 01 61 00 00")).ok());            // trailing byte
-  EXPECT_FALSE(decodeMethodResponse(hex("02 00")).ok());                 // unknown envelope
+  EXPECT_FALSE(decodeMethodCall(hex("03 01 00 00 00 00")).ok());            // name not a string
+  EXPECT_FALSE(decodeMethodCall(hex("07 01 61")).ok());                     // arguments missing
+  EXPECT_FALSE(decodeMethodCall(hex("07 01 61 00 00")).ok());               // trailing byte
+  EXPECT_FALSE(decodeMethodResponse(hex("02 00")).ok());                    // unknown envelope
   EXPECT_FALSE(decodeMethodResponse(hex("01 03 01 00 00 00 00 00")).ok());  // code not a string
   EXPECT_FALSE(decodeMethodResponse(hex("01 07 01 65 00")).ok());           // details missing
   EXPECT_FALSE(decodeMethodResponse(hex("00 00 00")).ok());                 // trailing byte
@@ -177,17 +179,28 @@ class ValueGenerator {
   Value next(int depth = 0) {
     const int kinds = depth < 4 ? 13 : 11;
     switch (pick(kinds)) {
-      case 0: return Value();
-      case 1: return Value(pick(2) == 0);
-      case 2: return Value::integer(static_cast<int32_t>(rng_()));
-      case 3: return Value(int64_t{1} << 40 | static_cast<int64_t>(rng_()) << 1);
-      case 4: return Value(randomDouble());
-      case 5: return Value(text());
-      case 6: return Value(list<uint8_t>());
-      case 7: return Value(list<int32_t>());
-      case 8: return Value(list<int64_t>());
-      case 9: return Value(list<float>());
-      case 10: return Value(list<double>());
+      case 0:
+        return Value();
+      case 1:
+        return Value(pick(2) == 0);
+      case 2:
+        return Value::integer(static_cast<int32_t>(rng_()));
+      case 3:
+        return Value(int64_t{1} << 40 | static_cast<int64_t>(rng_()) << 1);
+      case 4:
+        return Value(randomDouble());
+      case 5:
+        return Value(text());
+      case 6:
+        return Value(list<uint8_t>());
+      case 7:
+        return Value(list<int32_t>());
+      case 8:
+        return Value(list<int64_t>());
+      case 9:
+        return Value(list<float>());
+      case 10:
+        return Value(list<double>());
       case 11: {
         ValueList l;
         for (int i = pick(5); i > 0; --i) l.push_back(next(depth + 1));
@@ -210,9 +223,11 @@ class ValueGenerator {
     return d;
   }
   std::string text() {
-    static const char* const kPieces[] = {"a", "Z", " ", "\xc3\xa9", "\xe2\x98\xba", "\xf0\x9f\x98\x80"};
+    static const char* const kPieces[] = {
+        "a", "Z", " ", "\xc3\xa9", "\xe2\x98\xba", "\xf0\x9f\x98\x80"};
     std::string s;
-    for (int i = pick(300); i > 0; --i) s += pick(10) == 0 ? std::string(1, '\0') : kPieces[pick(6)];
+    for (int i = pick(300); i > 0; --i)
+      s += pick(10) == 0 ? std::string(1, '\0') : kPieces[pick(6)];
     return s;
   }
   template <typename T>

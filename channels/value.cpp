@@ -164,19 +164,32 @@ std::string Value::debugString() const {
 
 const char* typeName(Value::Type type) {
   switch (type) {
-    case Value::Type::kNull: return "null";
-    case Value::Type::kBool: return "bool";
-    case Value::Type::kInt32: return "int32";
-    case Value::Type::kInt64: return "int64";
-    case Value::Type::kFloat64: return "float64";
-    case Value::Type::kString: return "string";
-    case Value::Type::kUint8List: return "uint8 list";
-    case Value::Type::kInt32List: return "int32 list";
-    case Value::Type::kInt64List: return "int64 list";
-    case Value::Type::kFloat32List: return "float32 list";
-    case Value::Type::kFloat64List: return "float64 list";
-    case Value::Type::kList: return "list";
-    case Value::Type::kMap: return "map";
+    case Value::Type::kNull:
+      return "null";
+    case Value::Type::kBool:
+      return "bool";
+    case Value::Type::kInt32:
+      return "int32";
+    case Value::Type::kInt64:
+      return "int64";
+    case Value::Type::kFloat64:
+      return "float64";
+    case Value::Type::kString:
+      return "string";
+    case Value::Type::kUint8List:
+      return "uint8 list";
+    case Value::Type::kInt32List:
+      return "int32 list";
+    case Value::Type::kInt64List:
+      return "int64 list";
+    case Value::Type::kFloat32List:
+      return "float32 list";
+    case Value::Type::kFloat64List:
+      return "float64 list";
+    case Value::Type::kList:
+      return "list";
+    case Value::Type::kMap:
+      return "map";
   }
   return "unknown";
 }

@@ -90,10 +90,9 @@ class Value {
   // Short readable form for logs and test failures, e.g. {"a": [1, 2.5]}.
   std::string debugString() const;
 
-  using Storage =
-      std::variant<std::monostate, bool, int32_t, int64_t, double, std::string,
-                   std::vector<uint8_t>, std::vector<int32_t>, std::vector<int64_t>,
-                   std::vector<float>, std::vector<double>, ValueList, ValueMap>;
+  using Storage = std::variant<std::monostate, bool, int32_t, int64_t, double, std::string,
+                               std::vector<uint8_t>, std::vector<int32_t>, std::vector<int64_t>,
+                               std::vector<float>, std::vector<double>, ValueList, ValueMap>;
   const Storage& storage() const { return data_; }
 
  private:

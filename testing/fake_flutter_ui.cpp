@@ -5,10 +5,11 @@ namespace pilvo::testing {
 using namespace channels;
 
 FakeFlutterUi::FakeFlutterUi(HostMessenger& messenger) : messenger_(messenger) {
-  messenger_.setUiSide([this](const std::string& channel, Bytes message, BinaryReplyCallback reply) {
-    received_.push_back({channel, std::move(message)});
-    if (reply) reply({});  // the UI answers nothing to the host's calls
-  });
+  messenger_.setUiSide(
+      [this](const std::string& channel, Bytes message, BinaryReplyCallback reply) {
+        received_.push_back({channel, std::move(message)});
+        if (reply) reply({});  // the UI answers nothing to the host's calls
+      });
 }
 
 FakeFlutterUi::~FakeFlutterUi() { messenger_.setUiSide(nullptr); }
@@ -29,7 +30,7 @@ FakeFlutterUi::Reply FakeFlutterUi::invoke(const std::string& channel, const std
 }
 
 std::shared_ptr<std::optional<Bytes>> FakeFlutterUi::sendRaw(const std::string& channel,
-                                                              Bytes message) {
+                                                             Bytes message) {
   auto slot = std::make_shared<std::optional<Bytes>>();
   messenger_.deliverFromUi(channel, message, [slot](Bytes reply) { *slot = std::move(reply); });
   return slot;

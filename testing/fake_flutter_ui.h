@@ -32,7 +32,7 @@ class FakeFlutterUi {
                channels::Value arguments = {});
   // Sends raw bytes; the raw reply fills in once the loop has run.
   std::shared_ptr<std::optional<channels::Bytes>> sendRaw(const std::string& channel,
-                                                           channels::Bytes message);
+                                                          channels::Bytes message);
 
   struct Message {
     std::string channel;

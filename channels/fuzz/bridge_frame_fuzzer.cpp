@@ -1,7 +1,7 @@
 // Feeds arbitrary bytes, in pieces, to the bridge's frame reader, as a client
 // on the socket could. Frames that come out must encode back to what went in.
-#include <cstddef>
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 
 #include "channels/bridge_frame.h"
