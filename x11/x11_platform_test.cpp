@@ -197,6 +197,31 @@ TEST(X11DesktopTest, TransientWindowsBelongToTheirParentsApplication) {
   driver.client().destroy(dialog);
 }
 
+TEST(X11DesktopTest, RunningApplicationsInOrderOfAppearanceWithPolicyAndActivation) {
+  X11DesktopDriver driver;
+  const uint64_t editor = driver.openWindow("order-editor", "editor");
+  const uint64_t palette = driver.openWindow("order-palette", "palette");
+  driver.client().setAtoms(static_cast<Window>(palette), "_NET_WM_WINDOW_TYPE",
+                           {"_NET_WM_WINDOW_TYPE_UTILITY"});
+  driver.openWindow("order-editor", "editor 2");
+  driver.client().sync();
+
+  std::vector<RunningApp> ours;
+  for (const RunningApp& app : driver.desktop().runningApplications()) {
+    if (app.pid == getpid()) ours.push_back(app);
+  }
+  ASSERT_EQ(ours.size(), 2u) << "two windows of one application are one application";
+  EXPECT_EQ(ours[0].bundleId, "order-editor");
+  EXPECT_EQ(ours[0].window, editor);
+  EXPECT_EQ(ours[0].activationPolicy, ActivationPolicy::kRegular);
+  EXPECT_EQ(ours[1].bundleId, "order-palette");
+  EXPECT_EQ(ours[1].activationPolicy, ActivationPolicy::kAccessory);
+
+  ASSERT_TRUE(driver.desktop().activate(ours[1]));
+  EXPECT_TRUE(waitUntil([&] { return driver.desktop().activeWindow() == palette; }));
+  EXPECT_FALSE(driver.desktop().activate(RunningApp{.bundleId = "not-running", .pid = 1}));
+}
+
 TEST(X11DesktopTest, LegacyAndMixedTitleWritersGiveOneChangePerRename) {
   X11DesktopDriver driver;
   const uint64_t legacy = driver.openWindow("legacy-app", "unused");

@@ -58,6 +58,16 @@ void TestClient::setText(Window window, const char* property, const char* type,
   XFlush(display_);
 }
 
+void TestClient::setAtoms(Window window, const char* property,
+                          const std::vector<const char*>& atoms) {
+  std::vector<long> items;
+  for (const char* name : atoms) items.push_back(static_cast<long>(XInternAtom(display_, name, False)));
+  XChangeProperty(display_, window, XInternAtom(display_, property, False), XA_ATOM, 32,
+                  PropModeReplace, reinterpret_cast<const unsigned char*>(items.data()),
+                  static_cast<int>(items.size()));
+  XFlush(display_);
+}
+
 void TestClient::deleteProperty(Window window, const char* property) {
   XDeleteProperty(display_, window, XInternAtom(display_, property, False));
   XFlush(display_);

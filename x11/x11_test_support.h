@@ -31,6 +31,7 @@ class TestClient {
                       std::optional<std::string> wmName = std::nullopt,
                       Window transientFor = None);
   void setText(Window window, const char* property, const char* type, const std::string& bytes);
+  void setAtoms(Window window, const char* property, const std::vector<const char*>& atoms);
   void deleteProperty(Window window, const char* property);
   // Asks the window manager to activate `window` as a pager would.
   void requestActivation(Window window);
