@@ -159,7 +159,14 @@ bool XConnection::onReadable(IoCondition condition) {
 
 void XConnection::dispatchPending() {
   drainPosted_ = false;
+  int handled = 0;
   while (!lost_ && XPending(display_) > 0) {
+    if (handled++ == kMaxEventsPerDispatch) {
+      // A flood (a window renaming itself a thousand times a second) must not
+      // starve timers and signals: let the loop run, then go on.
+      scheduleDrain();
+      break;
+    }
     XEvent event;
     XNextEvent(display_, &event);
     // Extension data of generic events (XInput 2) is fetched once, here, and
@@ -181,12 +188,15 @@ void XConnection::flush() {
   XFlush(display_);
   // Replies read by round trips may have brought events into Xlib's queue;
   // the socket will not become readable for them, so drain from the loop.
-  if (!drainPosted_ && XEventsQueued(display_, QueuedAlready) > 0) {
-    drainPosted_ = true;
-    loop_.post([this, alive = alive_] {
-      if (*alive && drainPosted_) dispatchPending();
-    });
-  }
+  if (XEventsQueued(display_, QueuedAlready) > 0) scheduleDrain();
+}
+
+void XConnection::scheduleDrain() {
+  if (drainPosted_) return;
+  drainPosted_ = true;
+  loop_.post([this, alive = alive_] {
+    if (*alive && drainPosted_) dispatchPending();
+  });
 }
 
 std::optional<RawProperty> XConnection::getProperty(Window window, Atom property,

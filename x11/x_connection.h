@@ -98,7 +98,11 @@ class XConnection {
   XConnection(EventLoop& loop, Display* display);
   void start();
   void markLost();
+  void scheduleDrain();
   bool onReadable(IoCondition condition);
+
+  // Events handled per turn of the loop before other sources get a turn.
+  static constexpr int kMaxEventsPerDispatch = 256;
 
   static int handleError(Display* display, XErrorEvent* event);
   static int handleIoError(Display* display);
