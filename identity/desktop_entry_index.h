@@ -33,7 +33,8 @@ class DesktopEntryIndex {
   explicit DesktopEntryIndex(const std::vector<std::string>& dataDirs,
                              const char* locale = nullptr);
 
-  // $XDG_DATA_HOME, then $XDG_DATA_DIRS, as GLib reads them.
+  // $XDG_DATA_HOME, then $XDG_DATA_DIRS, as GLib reads them (once per
+  // process: set the environment before the first use of GLib's directories).
   static DesktopEntryIndex fromEnvironment();
   // The directories fromEnvironment() reads, in order.
   static std::vector<std::string> environmentDataDirs();

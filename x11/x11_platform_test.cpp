@@ -160,6 +160,13 @@ TEST(X11DesktopTest, WindowThatVanishesMidQueryIsSkipped) {
             nullptr);
   EXPECT_TRUE(driver.desktop().reader().identityFacts(static_cast<Window>(window)).gone);
   EXPECT_GT(driver.connection().errorCount(), errorsBefore) << "BadWindow was trapped";
+  XConnection::ErrorTrap trap(driver.connection());
+  XSelectInput(driver.connection().display(), static_cast<Window>(window), PropertyChangeMask);
+  EXPECT_TRUE(trap.failed());
+  EXPECT_EQ(trap.errorCode(), BadWindow);
+  XConnection::ErrorTrap clean(driver.connection());
+  XSelectInput(driver.connection().display(), driver.connection().root(), PropertyChangeMask);
+  EXPECT_FALSE(clean.failed());
   EXPECT_FALSE(driver.connection().lost());
 
   // A dialog whose parent vanished is named by its own properties.
