@@ -115,23 +115,6 @@ TEST(MethodChannelTest, ResultsAnsweredTwiceNeverOrFromAnotherThread) {
   EXPECT_EQ(**threaded, MethodResponse(Value("from a worker")));
 }
 
-TEST(MethodChannelTest, HostCallsGoToTheUiSide) {
-  Fixture f;
-  auto sidebar =
-      FlutterMethodChannel::methodChannelWithName("com.tavik/sidebar", f.engine.binaryMessenger());
-  sidebar->invokeMethod("toggle");
-  sidebar->invokeMethod("toggle", makeMap({{"open", true}}));
-  f.loop.runUntilIdle();
-  EXPECT_EQ(
-      f.ui.callsOn("com.tavik/sidebar"),
-      (std::vector<FlutterMethodCall>{{"toggle", Value()}, {"toggle", makeMap({{"open", true}})}}));
-  // The UI answers nothing: a reply callback sees not-implemented.
-  std::optional<MethodResponse> reply;
-  sidebar->invokeMethod("toggle", Value(), [&](MethodResponse r) { reply = std::move(r); });
-  f.loop.runUntilIdle();
-  EXPECT_EQ(reply, MethodResponse(FlutterMethodNotImplemented{}));
-}
-
 class RecordingStream : public FlutterStreamHandler {
  public:
   std::optional<FlutterError> onListen(const Value& arguments,
