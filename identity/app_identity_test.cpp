@@ -44,9 +44,9 @@ class DesktopEntriesTest : public ::testing::Test {
     std::ofstream(path) << text;
   }
   DesktopEntryIndex index(const char* locale = "C") const {
-    return DesktopEntryIndex({(root_ / "home").string(), (root_ / "absent").string(),
-                              (root_ / "system").string()},
-                             locale);
+    return DesktopEntryIndex(
+        {(root_ / "home").string(), (root_ / "absent").string(), (root_ / "system").string()},
+        locale);
   }
 
   fs::path root_;
@@ -112,9 +112,8 @@ TEST_F(DesktopEntriesTest, ResolvesInTheDocumentedOrder) {
 
 TEST_F(DesktopEntriesTest, InvalidUtf8InWindowFactsBecomesReplacementCharacters) {
   const DesktopEntryIndex idx = index();
-  const AppIdentity fromClass =
-      resolveAppIdentity({"inst\xff", std::string("Cl\xc3\0ass", 7), std::nullopt, std::nullopt},
-                         idx);
+  const AppIdentity fromClass = resolveAppIdentity(
+      {"inst\xff", std::string("Cl\xc3\0ass", 7), std::nullopt, std::nullopt}, idx);
   EXPECT_EQ(fromClass.bundleId, std::string("Cl\xEF\xBF\xBD\0ass", 9));
   const AppIdentity fromGtk =
       resolveAppIdentity({std::nullopt, std::nullopt, "org.\xfe\xfe", std::nullopt}, idx);

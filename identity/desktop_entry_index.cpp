@@ -38,8 +38,7 @@ bool keyBool(GKeyFile* file, const char* key) {
 
 }  // namespace
 
-DesktopEntryIndex::DesktopEntryIndex(const std::vector<std::string>& dataDirs,
-                                     const char* locale) {
+DesktopEntryIndex::DesktopEntryIndex(const std::vector<std::string>& dataDirs, const char* locale) {
   for (const std::string& dir : dataDirs) {
     if (dir.empty()) continue;
     gchar* applications = g_build_filename(dir.c_str(), "applications", nullptr);
@@ -65,8 +64,8 @@ DesktopEntryIndex DesktopEntryIndex::fromEnvironment() {
   return DesktopEntryIndex(environmentDataDirs());
 }
 
-void DesktopEntryIndex::scanDirectory(const std::string& applicationsDir,
-                                      const std::string& prefix, const char* locale, int depth) {
+void DesktopEntryIndex::scanDirectory(const std::string& applicationsDir, const std::string& prefix,
+                                      const char* locale, int depth) {
   GDir* dir = g_dir_open(applicationsDir.c_str(), 0, nullptr);
   if (!dir) return;  // an absent directory is normal
   std::vector<std::string> names;
@@ -93,8 +92,8 @@ void DesktopEntryIndex::scanDirectory(const std::string& applicationsDir,
       continue;  // unreadable or not an entry: a lower directory may still supply the ID
     }
     claimed_.emplace(id, true);
-    const std::optional<std::string> type = keyString(file, G_KEY_FILE_DESKTOP_KEY_TYPE, locale,
-                                                      false);
+    const std::optional<std::string> type =
+        keyString(file, G_KEY_FILE_DESKTOP_KEY_TYPE, locale, false);
     if (!keyBool(file, G_KEY_FILE_DESKTOP_KEY_HIDDEN) && type == "Application") {
       DesktopEntry entry;
       entry.id = id;

@@ -58,8 +58,7 @@ int FakeAccessibility::emitNotification(ElementRef element, std::string_view nam
   return deliver(std::nullopt, element, name);
 }
 
-int FakeAccessibility::emitNotificationFor(int32_t pid, ElementRef element,
-                                           std::string_view name) {
+int FakeAccessibility::emitNotificationFor(int32_t pid, ElementRef element, std::string_view name) {
   return deliver(pid, element, name);
 }
 

@@ -16,7 +16,8 @@ class FakeDesktopDriver final : public DesktopDriver {
 
   uint64_t openWindow(const std::string& name, const std::string& title) override {
     auto [it, inserted] = apps_.try_emplace(name);
-    if (inserted) it->second = RunningApp{.bundleId = name, .localizedName = name, .pid = nextPid_++};
+    if (inserted)
+      it->second = RunningApp{.bundleId = name, .localizedName = name, .pid = nextPid_++};
     const uint64_t window = nextWindow_++;
     owners_[window] = name;
     accessibility_.setTitle(window, repairUtf8(title));
@@ -51,9 +52,7 @@ class FakeDesktopDriver final : public DesktopDriver {
     workspace_.emitTermination(apps_.at(name));
   }
 
-  bool settle(const std::function<bool()>& condition) override {
-    return !condition || condition();
-  }
+  bool settle(const std::function<bool()>& condition) override { return !condition || condition(); }
 
  private:
   FakeWorkspace workspace_;

@@ -57,8 +57,14 @@ TEST(WindowPropertiesTest, TextIsRepairedNeverDropped) {
 }
 
 TEST(WindowPropertiesTest, TaskbarWindowsMakeRegularApplications) {
-  const WindowTypeAtoms atoms{.normal = 10, .dialog = 11, .utility = 12, .dock = 13,
-                              .desktop = 14, .toolbar = 15, .menu = 16, .splash = 17,
+  const WindowTypeAtoms atoms{.normal = 10,
+                              .dialog = 11,
+                              .utility = 12,
+                              .dock = 13,
+                              .desktop = 14,
+                              .toolbar = 15,
+                              .menu = 16,
+                              .splash = 17,
                               .skipTaskbar = 20};
   EXPECT_TRUE(isTaskbarWindow({10}, {}, false, atoms));
   EXPECT_TRUE(isTaskbarWindow({}, {}, false, atoms)) << "untyped top-level is normal";

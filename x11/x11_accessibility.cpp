@@ -35,8 +35,9 @@ X11Accessibility::X11Accessibility(X11Desktop& desktop)
           [this](uint64_t window, const std::optional<RunningApp>& app) {
             activeWindowChanged(static_cast<Window>(window), app);
           },
-      .windowAdded = [this](uint64_t window,
-                            const RunningApp& app) { windowAdded(static_cast<Window>(window), app); },
+      .windowAdded = [this](
+                         uint64_t window,
+                         const RunningApp& app) { windowAdded(static_cast<Window>(window), app); },
       .windowRemoved = [this](uint64_t window) { windowRemoved(static_cast<Window>(window)); },
   });
   if (const Window active = static_cast<Window>(desktop_.activeWindow())) {

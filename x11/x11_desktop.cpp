@@ -181,9 +181,9 @@ void X11Desktop::refreshActiveWindow() {
   // nothing to name it by when it appeared is read again when it comes to the front.
   if (auto it = windows_.find(window); it != windows_.end() && !it->second.key.bundleId) {
     windows_.erase(it);
-    if (const WindowInfo* info = infoFor(window); info && !apps_.contains(info->key) &&
-                                                  std::find(clients_.begin(), clients_.end(),
-                                                            window) != clients_.end()) {
+    if (const WindowInfo* info = infoFor(window);
+        info && !apps_.contains(info->key) &&
+        std::find(clients_.begin(), clients_.end(), window) != clients_.end()) {
       apps_[info->key] = AppState{.localizedName = info->localizedName};
       watchProcess(info->key.pid);
     }
@@ -277,10 +277,9 @@ bool X11Desktop::activate(const RunningApp& app) {
 
 void X11Desktop::watchProcess(int32_t pid) {
   if (pid <= 0 || processWatches_.contains(pid)) return;
-  auto watch = watchProcessExit(connection_.loop(), pid,
-                                [this, pid, alive = alive_] {
-                                  if (*alive) processExited(pid);
-                                });
+  auto watch = watchProcessExit(connection_.loop(), pid, [this, pid, alive = alive_] {
+    if (*alive) processExited(pid);
+  });
   // Without a pidfd the end is seen when the windows leave the client list.
   if (watch) processWatches_[pid] = std::move(watch);
 }

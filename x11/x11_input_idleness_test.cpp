@@ -1,7 +1,9 @@
 // gtest first: Xlib's macros (None, Bool) clash with its names.
+// clang-format off
 #include <gtest/gtest.h>
 
 #include "x11/x11_input_idleness.h"
+// clang-format on
 
 #include <X11/extensions/XInput2.h>
 

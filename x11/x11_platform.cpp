@@ -15,8 +15,7 @@ std::unique_ptr<X11Platform> X11Platform::open(EventLoop& loop, std::string* err
   platform->accessibility_ = std::make_unique<X11Accessibility>(*platform->desktop_);
 
   if (!platform->idleness_->available()) {
-    platform->warnings_.push_back(platform->idleness_->problem() +
-                                  " (input never counts as idle)");
+    platform->warnings_.push_back(platform->idleness_->problem() + " (input never counts as idle)");
   }
   XConnection& c = *platform->connection_;
   if (!c.getProperty(c.root(), c.atom("_NET_SUPPORTING_WM_CHECK"))) {

@@ -1,6 +1,13 @@
 // The X11 platform against a real X server and window manager (Xvfb +
 // openbox, see scripts/with-x-session.sh): the shared contract plus what only
 // the real desktop can show.
+//
+// gtest first: Xlib's macros (None, Bool) clash with its names.
+// clang-format off
+#include "x11/platform_contract.h"
+#include "x11/x11_platform.h"
+// clang-format on
+
 #include <X11/Xatom.h>
 #include <glib.h>
 #include <signal.h>
@@ -9,11 +16,9 @@
 
 #include <map>
 
-#include "x11/platform_contract.h"
 #include "x11/x11_accessibility.h"
 #include "x11/x11_desktop.h"
 #include "x11/x11_input_idleness.h"
-#include "x11/x11_platform.h"
 #include "x11/x11_test_support.h"
 #include "x11/x11_workspace.h"
 
@@ -65,7 +70,8 @@ class X11DesktopDriver final : public pilvo::testing::DesktopDriver {
     EXPECT_TRUE(waitUntil([&] {
       const auto windows = desktop_->windowsOf(app);
       return std::find(windows.begin(), windows.end(), window) != windows.end();
-    })) << "the window manager did not list window " << window;
+    })) << "the window manager did not list window "
+        << window;
     settle();
     return window;
   }
@@ -237,8 +243,8 @@ TEST(X11DesktopTest, LegacyAndMixedTitleWritersGiveOneChangePerRename) {
   const auto app = driver.workspace().frontmostApplication();
   ASSERT_TRUE(app);
   std::vector<ElementRef> changes;
-  auto observer = driver.accessibility().createObserver(
-      *app, [&](ElementRef element, std::string_view name) {
+  auto observer =
+      driver.accessibility().createObserver(*app, [&](ElementRef element, std::string_view name) {
         if (name == kTitleChanged) changes.push_back(element);
       });
   ASSERT_NE(observer, nullptr);
@@ -254,8 +260,8 @@ TEST(X11DesktopTest, LegacyAndMixedTitleWritersGiveOneChangePerRename) {
   driver.settle();
   EXPECT_EQ(changes.size(), 2u);
   // xdotool writes both names (and the icon names) too.
-  ASSERT_EQ(testing::runProgram({"xdotool", "set_window", "--name", "from xdotool",
-                                 std::to_string(legacy)}),
+  ASSERT_EQ(testing::runProgram(
+                {"xdotool", "set_window", "--name", "from xdotool", std::to_string(legacy)}),
             0);
   ASSERT_TRUE(driver.settle([&] { return changes.size() >= 3; }));
   driver.settle();
@@ -273,9 +279,10 @@ TEST(X11DesktopTest, ProcessExitTerminatesTheApplicationOnce) {
   driver.workspace().setObserver(&observer);
   GPid child = 0;
   const char* argv[] = {"xterm", "-class", "PilvoProbeTerm", "-e", "sleep", "60", nullptr};
-  ASSERT_TRUE(g_spawn_async(nullptr, const_cast<char**>(argv), nullptr,
-                            static_cast<GSpawnFlags>(G_SPAWN_SEARCH_PATH | G_SPAWN_DO_NOT_REAP_CHILD),
-                            nullptr, nullptr, &child, nullptr));
+  ASSERT_TRUE(
+      g_spawn_async(nullptr, const_cast<char**>(argv), nullptr,
+                    static_cast<GSpawnFlags>(G_SPAWN_SEARCH_PATH | G_SPAWN_DO_NOT_REAP_CHILD),
+                    nullptr, nullptr, &child, nullptr));
   RunningApp term;
   ASSERT_TRUE(waitUntil([&] {
     for (const RunningApp& app : driver.desktop().runningApplications()) {
@@ -315,7 +322,7 @@ TEST(X11InputIdlenessTest, OnlyKeysPointerMotionAndLeftClicksCountAsInput) {
 
   input({"click", "4"}, 1);  // scrolling: button 4/5, maybe emulated scroll valuators
   input({"click", "5"}, 1);
-  input({"click", "8"}, 1);  // another button (3 would open the root menu of openbox)
+  input({"click", "8"}, 1);      // another button (3 would open the root menu of openbox)
   input({"key", "Shift_L"}, 1);  // a modifier alone
   EXPECT_EQ(since(InputKind::kMouseMoved), 100);
   EXPECT_EQ(since(InputKind::kLeftMouseDown), 100);

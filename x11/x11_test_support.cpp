@@ -23,11 +23,10 @@ std::string wmClass(const std::string& instance, const std::string& className) {
   return bytes;
 }
 
-Window TestClient::createWindow(const std::string& wmClassBytes,
-                                std::optional<std::string> netName,
+Window TestClient::createWindow(const std::string& wmClassBytes, std::optional<std::string> netName,
                                 std::optional<std::string> wmName, Window transientFor) {
-  const Window window = XCreateSimpleWindow(display_, DefaultRootWindow(display_), 10, 10, 200,
-                                            120, 0, 0, 0xffffff);
+  const Window window =
+      XCreateSimpleWindow(display_, DefaultRootWindow(display_), 10, 10, 200, 120, 0, 0, 0xffffff);
   XChangeProperty(display_, window, XA_WM_CLASS, XA_STRING, 8, PropModeReplace,
                   reinterpret_cast<const unsigned char*>(wmClassBytes.data()),
                   static_cast<int>(wmClassBytes.size()));
@@ -40,9 +39,8 @@ Window TestClient::createWindow(const std::string& wmClassBytes,
   // User time 0: the window manager does not focus the window when it maps,
   // so focus moves only when a test asks for it.
   const long userTime = 0;
-  XChangeProperty(display_, window, XInternAtom(display_, "_NET_WM_USER_TIME", False),
-                  XA_CARDINAL, 32, PropModeReplace,
-                  reinterpret_cast<const unsigned char*>(&userTime), 1);
+  XChangeProperty(display_, window, XInternAtom(display_, "_NET_WM_USER_TIME", False), XA_CARDINAL,
+                  32, PropModeReplace, reinterpret_cast<const unsigned char*>(&userTime), 1);
   XMapWindow(display_, window);
   XSync(display_, False);
   windows_.push_back(window);
@@ -61,7 +59,8 @@ void TestClient::setText(Window window, const char* property, const char* type,
 void TestClient::setAtoms(Window window, const char* property,
                           const std::vector<const char*>& atoms) {
   std::vector<long> items;
-  for (const char* name : atoms) items.push_back(static_cast<long>(XInternAtom(display_, name, False)));
+  for (const char* name : atoms)
+    items.push_back(static_cast<long>(XInternAtom(display_, name, False)));
   XChangeProperty(display_, window, XInternAtom(display_, property, False), XA_ATOM, 32,
                   PropModeReplace, reinterpret_cast<const unsigned char*>(items.data()),
                   static_cast<int>(items.size()));
@@ -143,7 +142,8 @@ bool waitForWindowManager(std::chrono::milliseconds timeout) {
 bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   // A short tick so that a blocking iteration never outlasts the deadline by much.
-  const guint tick = g_timeout_add(20, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr);
+  const guint tick = g_timeout_add(
+      20, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr);
   bool met = condition();
   while (!met && std::chrono::steady_clock::now() < deadline) {
     g_main_context_iteration(nullptr, TRUE);

@@ -28,8 +28,7 @@ class TestClient {
   // set, WM_NAME (STRING) when `wmName` is set.
   // `transientFor` sets WM_TRANSIENT_FOR before mapping, as toolkits do.
   Window createWindow(const std::string& wmClassBytes, std::optional<std::string> netName,
-                      std::optional<std::string> wmName = std::nullopt,
-                      Window transientFor = None);
+                      std::optional<std::string> wmName = std::nullopt, Window transientFor = None);
   void setText(Window window, const char* property, const char* type, const std::string& bytes);
   void setAtoms(Window window, const char* property, const std::vector<const char*>& atoms);
   void deleteProperty(Window window, const char* property);

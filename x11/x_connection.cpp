@@ -199,8 +199,8 @@ void XConnection::scheduleDrain() {
   });
 }
 
-std::optional<RawProperty> XConnection::getProperty(Window window, Atom property,
-                                                    bool* windowGone, long maxBytes) {
+std::optional<RawProperty> XConnection::getProperty(Window window, Atom property, bool* windowGone,
+                                                    long maxBytes) {
   if (windowGone) *windowGone = false;
   if (lost_ || window == None || property == None) return std::nullopt;
   Atom type = None;
@@ -210,8 +210,7 @@ std::optional<RawProperty> XConnection::getProperty(Window window, Atom property
   unsigned char* data = nullptr;
   const unsigned long errorsBefore = errorCount_;
   const int status = XGetWindowProperty(display_, window, property, 0, (maxBytes + 3) / 4, False,
-                                        AnyPropertyType, &type, &format, &count, &remaining,
-                                        &data);
+                                        AnyPropertyType, &type, &format, &count, &remaining, &data);
   if (status != Success) {
     if (windowGone && errorCount_ != errorsBefore && lastErrorCode_ == BadWindow) {
       *windowGone = true;
