@@ -109,8 +109,10 @@ void X11Desktop::refreshClientList() {
   // Read facts of new windows first; a window that vanished meanwhile is
   // left out as if the window manager had already dropped it.
   std::vector<Window> added;
+  std::set<Window> kept;
   clients_.clear();
   for (const Window window : listed) {
+    if (!kept.insert(window).second) continue;  // listed twice by a confused window manager
     if (!before.contains(window)) {
       if (!infoFor(window)) continue;
       added.push_back(window);

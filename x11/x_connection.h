@@ -12,6 +12,10 @@
 // The fd watch is dropped (no busy loop on a dead socket) and the display-lost
 // handler runs once, from the event loop, so the owner can shut down in order
 // and exit non-zero.
+//
+// Xlib's handlers are process-wide. A process that also uses GDK (the host)
+// opens this connection after gtk_init(): errors and I/O errors of GDK's own
+// display then still go to GDK's handlers, which ours chain to.
 #pragma once
 
 #include <X11/Xlib.h>
