@@ -2,10 +2,11 @@
 // private HOME and XDG directories. Windows are made here with Xlib so their
 // properties (class, title, bytes that are not UTF-8) are under the test's
 // control; switching goes through the window manager with xdotool.
+#include <gtest/gtest.h>
+// Xlib after gtest: Xlib defines macros (None, Bool) that clash with gtest names.
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
-#include <gtest/gtest.h>
 #include <signal.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
@@ -44,7 +45,13 @@ bool waitFor(const std::function<bool()>& done, double seconds = 5.0) {
 
 int runCommand(const std::string& cmd) { return std::system((cmd + " >/dev/null 2>&1").c_str()); }
 
-std::string agentPath() { return std::string(std::getenv("PILVO_BUILD_DIR")) + "/agent/pilvo-agent"; }
+std::string agentPath() { return PILVO_AGENT_PATH; }
+
+size_t count(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + 1)) ++n;
+  return n;
+}
 
 // A top-level window with a chosen WM_CLASS and title.
 class TestWindow {
@@ -151,9 +158,10 @@ class AgentIntegrationTest : public ::testing::Test {
   std::string log() const { return readFile(logPath()); }
 
   std::unique_ptr<AgentProcess> startAgent(bool waitRunning = true) {
+    const size_t runsBefore = count(log(), "entering run loop");
     auto agent = std::make_unique<AgentProcess>(env(), stderrPath());
     if (waitRunning) {
-      EXPECT_TRUE(waitFor([&] { return log().find("entering run loop") != std::string::npos; }))
+      EXPECT_TRUE(waitFor([&] { return count(log(), "entering run loop") > runsBefore; }))
           << readFile(stderrPath());
     }
     return agent;
@@ -165,7 +173,8 @@ class AgentIntegrationTest : public ::testing::Test {
     // Managed once the window manager lists it.
     char hex[32];
     std::snprintf(hex, sizeof hex, "0x%08lx", w.id());
-    EXPECT_TRUE(waitFor([&] { return runCommand(std::string("wmctrl -l | grep -q ") + hex) == 0; }));
+    EXPECT_TRUE(
+        waitFor([&] { return runCommand(std::string("wmctrl -l | grep -q ") + hex) == 0; }, 10));
     return w;
   }
   bool rowsBecome(const std::vector<EventRow>& expected, double seconds = 5) {
@@ -230,10 +239,16 @@ TEST_F(AgentIntegrationTest, TitlesFollowOnlyTheApplicationInFront) {
   auto agent = startAgent();
   ASSERT_TRUE(rowsBecome({{"appSwitch", s("PilvoTestFront"), s("first")}}));
 
+  // Each row carries the title read when the notification arrives, so every
+  // step waits for its row before the next change.
   back.setTitle("renamed in the back");
   front.setTitle("second");
+  EXPECT_TRUE(waitFor([&] { return rowCount() == 2; }));
+  // xdotool sets WM_NAME and _NET_WM_NAME: one change, one row.
   ASSERT_TRUE(runCommand("xdotool set_window --name third " + std::to_string(front.id())) == 0);
+  EXPECT_TRUE(waitFor([&] { return rowCount() == 3; }));
   front.setTitle("third");  // the same title again is still a change the client made
+  EXPECT_TRUE(waitFor([&] { return rowCount() == 4; }));
   ASSERT_TRUE(front.activate());  // re-activating the same application writes nothing
   ASSERT_TRUE(untitled.activate());  // focus moves to a window of the same application
   const std::vector<EventRow> expected = {
@@ -340,6 +355,12 @@ TEST_F(AgentIntegrationTest, LosingTheDisplayShutsDownAndAsksForARestart) {
     _exit(127);
   }
   close(fds[1]);
+  struct KillOnExit {
+    pid_t pid;
+    ~KillOnExit() {
+      if (kill(pid, SIGKILL) == 0) waitpid(pid, nullptr, 0);
+    }
+  } xvfbGuard{xvfb};
   char buf[16] = {};
   ssize_t n = read(fds[0], buf, sizeof buf - 1);
   close(fds[0]);
@@ -352,7 +373,6 @@ TEST_F(AgentIntegrationTest, LosingTheDisplayShutsDownAndAsksForARestart) {
       stderrPath());
   ASSERT_TRUE(waitFor([&] { return log().find("entering run loop") != std::string::npos; }));
   kill(xvfb, SIGKILL);
-  waitpid(xvfb, nullptr, 0);
   EXPECT_EQ(agent->waitExit(), 3);
   const std::string text = log();
   EXPECT_NE(text.find("Monitor stopped\n"), std::string::npos) << text;

@@ -12,6 +12,7 @@
 //    pointer motion at ~100 events/s (XTest).
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 #include <glib.h>
 #include <signal.h>

@@ -1,0 +1,40 @@
+// pilvo-agent: records the application in front, window titles and idle time
+// into the event store until SIGTERM or SIGINT. No arguments, no options.
+#include <unistd.h>
+
+#include "agent/agent_runner.h"
+#include "common/glib_event_loop.h"
+#include "x11/x11_platform.h"
+
+namespace {
+
+class X11AgentPlatform final : public pilvo::agent::AgentPlatform {
+ public:
+  explicit X11AgentPlatform(std::unique_ptr<pilvo::x11::X11Platform> x11) : x11_(std::move(x11)) {}
+  pilvo::Workspace& workspace() override { return x11_->workspace(); }
+  pilvo::InputIdleness& idleness() override { return x11_->idleness(); }
+  pilvo::Accessibility& accessibility() override { return x11_->accessibility(); }
+  void setConnectionLostHandler(std::function<void()> handler) override {
+    x11_->setDisplayLostHandler(std::move(handler));
+  }
+
+ private:
+  std::unique_ptr<pilvo::x11::X11Platform> x11_;
+};
+
+}  // namespace
+
+int main() {
+  pilvo::GlibEventLoop loop;
+  const pilvo::agent::AgentPaths paths = pilvo::agent::defaultAgentPaths();
+  pilvo::agent::Logger logger(paths.logPath, loop);
+  return pilvo::agent::runAgent(
+      loop, logger, paths,
+      [&](std::string* error) -> std::unique_ptr<pilvo::agent::AgentPlatform> {
+        auto x11 = pilvo::x11::X11Platform::open(loop, error);
+        if (!x11) return nullptr;
+        for (const std::string& warning : x11->warnings()) logger.log("Warning: " + warning);
+        return std::make_unique<X11AgentPlatform>(std::move(x11));
+      },
+      static_cast<int32_t>(getpid()));
+}
