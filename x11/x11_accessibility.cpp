@@ -11,6 +11,9 @@ struct X11Accessibility::Watched {
   std::map<Window, bool> windows;
   Window focused = None;
   bool active = true;
+  // WM_NAME changes of windows without _NET_WM_NAME, held back briefly in
+  // case the client is about to write _NET_WM_NAME as well.
+  std::map<Window, std::unique_ptr<EventSource>> pendingLegacy;
 };
 
 class X11Accessibility::Observer final : public AccessibilityObserver {
@@ -27,8 +30,11 @@ class X11Accessibility::Observer final : public AccessibilityObserver {
   std::shared_ptr<Watched> watched_;
 };
 
-X11Accessibility::X11Accessibility(X11Desktop& desktop)
-    : desktop_(desktop), connection_(desktop.connection()), alive_(std::make_shared<bool>(true)) {
+X11Accessibility::X11Accessibility(X11Desktop& desktop, double twinWaitSeconds)
+    : desktop_(desktop),
+      connection_(desktop.connection()),
+      twinWaitSeconds_(twinWaitSeconds),
+      alive_(std::make_shared<bool>(true)) {
   eventHandler_ = connection_.addEventHandler([this](XEvent& event) { onEvent(event); });
   listener_ = desktop_.addListener(X11Desktop::Listener{
       .activeWindowChanged =
@@ -117,6 +123,7 @@ void X11Accessibility::detach(Watched* observer) {
                          [&](const auto& o) { return o.get() == observer; });
   if (it == observers_.end()) return;
   observer->active = false;
+  observer->pendingLegacy.clear();
   for (const auto& [window, hasNetName] : observer->windows) {
     connection_.removeInputMask(window, PropertyChangeMask);
   }
@@ -139,6 +146,8 @@ void X11Accessibility::onEvent(XEvent& event) {
     if (!observer->active || window == observer->windows.end()) continue;
     if (netName) {
       window->second = property.state == PropertyNewValue;
+      // A held-back WM_NAME change of this window was the first half of this one.
+      observer->pendingLegacy.erase(property.window);
     } else if (window->second) {
       continue;  // the title is _NET_WM_NAME; this WM_NAME write is its twin
     } else if (desktop_.reader().hasNetWmName(property.window)) {
@@ -146,9 +155,30 @@ void X11Accessibility::onEvent(XEvent& event) {
       // write is already on the server and its notification will follow.
       window->second = true;
       continue;
+    } else {
+      holdBackLegacyChange(observer, property.window);
+      continue;
     }
     observer->callback(property.window, kTitleChanged);
   }
+}
+
+void X11Accessibility::holdBackLegacyChange(const std::shared_ptr<Watched>& observer,
+                                            Window window) {
+  // An earlier change still held back was a change of its own: report it now.
+  if (observer->pendingLegacy.erase(window) > 0) {
+    observer->callback(window, kTitleChanged);
+    if (!observer->active) return;
+  }
+  std::weak_ptr<Watched> weak = observer;
+  observer->pendingLegacy[window] =
+      connection_.loop().addTimer(twinWaitSeconds_, false, [weak, window] {
+        const auto held = weak.lock();
+        if (!held || !held->active) return;
+        // Destroying this timer's handle from inside its callback is allowed.
+        held->pendingLegacy.erase(window);
+        held->callback(window, kTitleChanged);
+      });
 }
 
 void X11Accessibility::activeWindowChanged(Window window, const std::optional<RunningApp>& app) {
@@ -173,6 +203,7 @@ void X11Accessibility::windowAdded(Window window, const RunningApp& app) {
 void X11Accessibility::windowRemoved(Window window) {
   focusOrder_.erase(window);
   for (const auto& observer : observers_) {
+    observer->pendingLegacy.erase(window);
     if (observer->windows.erase(window) > 0) {
       connection_.removeInputMask(window, PropertyChangeMask);
     }

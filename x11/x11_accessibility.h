@@ -6,7 +6,10 @@
 // - kTitleChanged for a change of the title property. Clients commonly write
 //   WM_NAME and _NET_WM_NAME together for one change; the title is
 //   _NET_WM_NAME when a window has it, so WM_NAME changes of such a window are
-//   not reported, and one change gives one notification.
+//   not reported. A window without _NET_WM_NAME may be about to get one
+//   (xdotool, for one, writes WM_NAME and then _NET_WM_NAME in two requests):
+//   its WM_NAME change is held back for `twinWaitSeconds` and dropped when
+//   _NET_WM_NAME follows, so one change gives one notification.
 // - kFocusedWindowChanged when the active window moves to another window of
 //   the application (the element is the new window).
 #pragma once
@@ -22,7 +25,9 @@ namespace pilvo::x11 {
 
 class X11Accessibility final : public Accessibility {
  public:
-  explicit X11Accessibility(X11Desktop& desktop);
+  static constexpr double kTwinWaitSeconds = 0.05;
+
+  explicit X11Accessibility(X11Desktop& desktop, double twinWaitSeconds = kTwinWaitSeconds);
   ~X11Accessibility() override;
 
   bool isProcessTrusted() override { return true; }
@@ -48,11 +53,13 @@ class X11Accessibility final : public Accessibility {
   void activeWindowChanged(Window window, const std::optional<RunningApp>& app);
   void windowAdded(Window window, const RunningApp& app);
   void windowRemoved(Window window);
+  void holdBackLegacyChange(const std::shared_ptr<Watched>& observer, Window window);
   bool watch(Watched& observer, Window window);
   void detach(Watched* observer);
 
   X11Desktop& desktop_;
   XConnection& connection_;
+  double twinWaitSeconds_;
   std::vector<std::shared_ptr<Watched>> observers_;
   // Order in which windows were last active (higher = more recent).
   std::map<Window, uint64_t> focusOrder_;
