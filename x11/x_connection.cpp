@@ -186,9 +186,13 @@ void XConnection::dispatchPending() {
 void XConnection::flush() {
   if (lost_) return;
   XFlush(display_);
-  // Replies read by round trips may have brought events into Xlib's queue;
-  // the socket will not become readable for them, so drain from the loop.
-  if (XEventsQueued(display_, QueuedAlready) > 0) scheduleDrain();
+  // Replies read by round trips may have brought events along; the socket
+  // will not become readable for them again, so drain from the loop. XPending,
+  // not XEventsQueued(QueuedAlready): with libxcb underneath, events read
+  // during a round trip wait in xcb's queue, which only a read-mode check moves
+  // into Xlib's, and a missed one stalls every later event until the server
+  // happens to send another.
+  if (XPending(display_) > 0) scheduleDrain();
 }
 
 void XConnection::scheduleDrain() {
