@@ -141,7 +141,7 @@ int main(int argc, char** argv) {
   if (agent == 0) {
     setenv("XDG_DATA_HOME", (dir + "/data").c_str(), 1);
     setenv("XDG_STATE_HOME", (dir + "/state").c_str(), 1);
-    if (!freopen("/dev/null", "w", stderr)) _exit(126);
+    if (!freopen((dir + "/agent.stderr").c_str(), "w", stderr)) _exit(126);
     execl(argv[1], "pilvo-agent", nullptr);
     _exit(127);
   }
@@ -164,7 +164,14 @@ int main(int argc, char** argv) {
     const auto t0 = Steady::now();
     requestActivation(dpy, i % 2 == 0 ? b : a);
     if (!waitForId(db, ++expectId)) {
-      std::fprintf(stderr, "switch %d gave no row\n", i);
+      std::fprintf(stderr, "switch %d gave no row; agent log in %s/agent.stderr\n", i, dir.c_str());
+      Atom type;
+      int format;
+      unsigned long n, after;
+      unsigned char* data = nullptr;
+      XGetWindowProperty(dpy, DefaultRootWindow(dpy), XInternAtom(dpy, "_NET_ACTIVE_WINDOW", False), 0, 1,
+                         False, XA_WINDOW, &type, &format, &n, &after, &data);
+      std::fprintf(stderr, "active 0x%lx, a 0x%lx, b 0x%lx\n", data && n ? *reinterpret_cast<long*>(data) : 0L, a, b);
       return 1;
     }
     latencyMs.push_back(std::chrono::duration<double, std::milli>(Steady::now() - t0).count());
