@@ -20,20 +20,21 @@ wait_for() {
   for _ in $(seq $((limit * 20))); do "$@" >/dev/null 2>&1 && return 0; sleep 0.05; done
   echo "demo: timed out waiting for: $*" >&2; return 1
 }
-window_of() { xdotool search --classname "$1" 2>/dev/null | head -n1; }
+window_of() { xdotool search --class "$1" 2>/dev/null | head -n1; }
 
-xclock -geometry 200x200+100+100 & pids+=($!)
-xterm -class DemoTerm -title "demo terminal" -geometry 60x10+400+100 -e sleep 600 & pids+=($!)
-wait_for 10 window_of xclock
-wait_for 10 window_of xterm
-clock=$(window_of xclock)
-term=$(window_of xterm)
+# Two small X programs, each its own application to the agent.
+xterm -class DemoNotes -title "demo notes" -geometry 60x10+100+100 -e sleep 600 & pids+=($!)
+xterm -class DemoTerm -title "demo terminal" -geometry 60x10+500+100 -e sleep 600 & pids+=($!)
+wait_for 10 window_of DemoNotes
+wait_for 10 window_of DemoTerm
+notes=$(window_of DemoNotes)
+term=$(window_of DemoTerm)
 
 "$build/agent/pilvo-agent" 2>"$demo/agent.stderr" & agent=$!
 wait_for 10 grep -q "entering run loop" "$XDG_STATE_HOME/pilvo-agent.log"
 
 for round in 1 2 3; do
-  xdotool windowactivate --sync "$clock"; sleep 0.3
+  xdotool windowactivate --sync "$notes"; sleep 0.3
   xdotool windowactivate --sync "$term"; sleep 0.3
   xdotool set_window --name "demo terminal, round $round" "$term"; sleep 0.3
 done
