@@ -1,6 +1,8 @@
 #include "host/main_flutter_window.h"
 
 #include <algorithm>
+#include <cstdlib>
+#include <utility>
 
 namespace pilvo::host {
 namespace {
@@ -48,6 +50,10 @@ window.pilvo-main .pilvo-sidebar-button {
   border-radius: 6px;
 }
 )css";
+
+// The invisible border client-side decorations put around a window (resize
+// handles, shadows) is never wider than this.
+constexpr int kMaxDecorationMargin = 64;
 
 // Icons tried in turn for the sidebar button; a text symbol when none exists.
 constexpr const char* kSidebarIcons[] = {"sidebar-show-symbolic", "view-sidebar-start-symbolic",
@@ -106,6 +112,7 @@ MainFlutterWindow::MainFlutterWindow(GtkApplication* application, channels::Flut
   g_signal_connect(window_, "screen-changed", G_CALLBACK(onScreenChanged), this);
   g_signal_connect(window_, "map", G_CALLBACK(onMap), this);
   g_signal_connect(window_, "unmap", G_CALLBACK(onUnmap), this);
+  g_signal_connect(window_, "map-event", G_CALLBACK(onMapEvent), this);
 }
 
 MainFlutterWindow::~MainFlutterWindow() {
@@ -189,6 +196,7 @@ void MainFlutterWindow::restoreFrame() {
   gtk_window_set_default_size(GTK_WINDOW(window_), place.width, place.height);
   gtk_window_resize(GTK_WINDOW(window_), place.width, place.height);
   gtk_window_move(GTK_WINDOW(window_), place.x, place.y);
+  requestedPlace_ = place;
 }
 
 ScreenLayout MainFlutterWindow::screenLayout() const {
@@ -214,17 +222,40 @@ ScreenLayout MainFlutterWindow::screenLayout() const {
   return layout;
 }
 
-WindowFrame MainFlutterWindow::currentFrame() const {
-  ScreenRect rect;
-  gtk_window_get_position(GTK_WINDOW(window_), &rect.x, &rect.y);
-  gtk_window_get_size(GTK_WINDOW(window_), &rect.width, &rect.height);
-  return frameFromScreen(rect, screenLayout().height);
-}
-
-void MainFlutterWindow::close() {
+ScreenRect MainFlutterWindow::currentPlace() {
   ScreenRect place;
   gtk_window_get_position(GTK_WINDOW(window_), &place.x, &place.y);
   gtk_window_get_size(GTK_WINDOW(window_), &place.width, &place.height);
+  GdkWindow* gdkWindow = gtk_widget_get_window(window_);
+  if (!gdkWindow || !gtk_widget_get_mapped(window_)) return place;
+  // GTK reads the position from the window manager's frame, which is briefly
+  // elsewhere while the window manager takes a window back after it was shown
+  // again. The window's own origin on the server is always right; the two
+  // differ only by the invisible border of the decorations, remembered here.
+  int x = 0, y = 0;
+  gdk_window_get_origin(gdkWindow, &x, &y);
+  const int dx = place.x - x;
+  const int dy = place.y - y;
+  if (std::abs(dx) <= kMaxDecorationMargin && std::abs(dy) <= kMaxDecorationMargin) {
+    decorationOffset_ = {dx, dy};
+  } else {
+    place.x = x + decorationOffset_.first;
+    place.y = y + decorationOffset_.second;
+  }
+  return place;
+}
+
+WindowFrame MainFlutterWindow::currentFrame() {
+  return frameFromScreen(currentPlace(), screenLayout().height);
+}
+
+void MainFlutterWindow::close() {
+  ScreenRect place = currentPlace();
+  // Not placed by the window manager yet: where it was asked to go counts.
+  if (requestedPlace_) {
+    place.x = requestedPlace_->x;
+    place.y = requestedPlace_->y;
+  }
   if (std::optional<std::string> stored =
           encodeFrame(frameFromScreen(place, screenLayout().height))) {
     const std::string error = defaults_.setString(kMainWindowFrameKey, *stored);
@@ -239,7 +270,8 @@ void MainFlutterWindow::close() {
 void MainFlutterWindow::present(guint32 timestamp) {
   if (!gtk_widget_get_visible(window_) && closedPlace_) {
     gtk_window_move(GTK_WINDOW(window_), closedPlace_->x, closedPlace_->y);
-    gtk_window_resize(GTK_WINDOW(window_), closedPlace_->width, closedPlace_->height);
+    // GTK keeps the size of a hidden window; only the position needs asking for.
+    requestedPlace_ = closedPlace_;
   }
   gtk_window_present_with_time(GTK_WINDOW(window_), timestamp);
 }
@@ -258,6 +290,16 @@ void MainFlutterWindow::onMap(GtkWidget*, gpointer data) {
   self->bridgeStateTimer_ = self->loop_->addTimer(kBridgeStateInterval, /*repeating=*/true, [self] {
     self->setBridgeState(self->readBridgeState_());
   });
+}
+
+gboolean MainFlutterWindow::onMapEvent(GtkWidget*, GdkEvent*, gpointer data) {
+  auto* self = static_cast<MainFlutterWindow*>(data);
+  if (std::optional<ScreenRect> place = std::exchange(self->requestedPlace_, std::nullopt)) {
+    // GTK still reports the position it asked for; the window manager's
+    // answer may differ, so ask again (a no-op when it was honoured).
+    gtk_window_move(GTK_WINDOW(self->window_), place->x, place->y);
+  }
+  return FALSE;
 }
 
 void MainFlutterWindow::onUnmap(GtkWidget*, gpointer data) {

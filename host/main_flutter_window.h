@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "channels/flutter_engine.h"
 #include "host/defaults_store.h"
@@ -65,7 +66,7 @@ class MainFlutterWindow {
     return sidebarChannel_;
   }
   // Where the window is, in stored form.
-  WindowFrame currentFrame() const;
+  WindowFrame currentFrame();
   ScreenLayout screenLayout() const;
 
  private:
@@ -73,12 +74,14 @@ class MainFlutterWindow {
   void toggleSidebar();
   void applyTranslucentStyle();
   void restoreFrame();
+  ScreenRect currentPlace();
 
   static gboolean onDeleteEvent(GtkWidget* widget, GdkEvent* event, gpointer self);
   static void onSidebarClicked(GtkButton* button, gpointer self);
   static void onScreenChanged(GtkWidget* widget, GdkScreen* previous, gpointer self);
   static void onMap(GtkWidget* widget, gpointer self);
   static void onUnmap(GtkWidget* widget, gpointer self);
+  static gboolean onMapEvent(GtkWidget* widget, GdkEvent* event, gpointer self);
 
   channels::FlutterEngine& engine_;
   DefaultsStore& defaults_;
@@ -96,6 +99,12 @@ class MainFlutterWindow {
   std::unique_ptr<EventSource> bridgeStateTimer_;
   // Where the window was when it was last closed; shown there again.
   std::optional<ScreenRect> closedPlace_;
+  // Where the window is asked to appear when it is next mapped. Some window
+  // managers place a new window by their own rules now and then; it is moved
+  // once more when the map arrives.
+  std::optional<ScreenRect> requestedPlace_;
+  // GTK's position minus the window's origin on the server.
+  std::pair<int, int> decorationOffset_{0, 0};
 };
 
 }  // namespace pilvo::host

@@ -37,6 +37,23 @@ ScreenRect placeOf(GtkWindow* window) {
   return r;
 }
 
+// Where the window manager really has the window: GTK's position (read from
+// the window manager's frame) and the server's origin of the window, which
+// agree once the window manager has placed it.
+std::optional<ScreenRect> settledPlaceOf(GtkWindow* window) {
+  GdkWindow* gdkWindow = gtk_widget_get_window(GTK_WIDGET(window));
+  if (!gdkWindow || !gtk_widget_get_mapped(GTK_WIDGET(window)) ||
+      (gdk_window_get_state(gdkWindow) & GDK_WINDOW_STATE_WITHDRAWN)) {
+    return std::nullopt;
+  }
+  const ScreenRect place = placeOf(window);
+  int x = 0, y = 0;
+  gdk_window_get_origin(gdkWindow, &x, &y);
+  // They differ by the invisible resize border of client-side decorations.
+  if (std::abs(x - place.x) > 32 || std::abs(y - place.y) > 32) return std::nullopt;
+  return place;
+}
+
 class MainFlutterWindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -52,8 +69,11 @@ class MainFlutterWindowTest : public ::testing::Test {
   }
   HostServices services() { return {&loop_, &platform_, &accessibility_, nullptr}; }
 
+  // Mapped by the window manager, not only asked to be.
   bool mapped(MainFlutterWindow& window) {
-    return gtk_widget_get_mapped(GTK_WIDGET(window.window()));
+    GdkWindow* gdkWindow = gtk_widget_get_window(GTK_WIDGET(window.window()));
+    return gtk_widget_get_mapped(GTK_WIDGET(window.window())) && gdkWindow &&
+           !(gdk_window_get_state(gdkWindow) & GDK_WINDOW_STATE_WITHDRAWN);
   }
 
   testing::TempDir dir_;
@@ -97,7 +117,7 @@ TEST_F(MainFlutterWindowTest, CloseStoresFrameHidesAndReopensAtTheSameFrame) {
   ScreenRect before;
   ASSERT_TRUE(pumpUntil([&] {
     before = placeOf(window->window());
-    return before == ScreenRect{210, 140, 1200, 800};
+    return settledPlaceOf(window->window()) == ScreenRect{210, 140, 1200, 800};
   })) << before.x << "," << before.y << " " << before.width << "x" << before.height;
 
   // The close button asks through delete-event, as the window manager does.
@@ -115,7 +135,7 @@ TEST_F(MainFlutterWindowTest, CloseStoresFrameHidesAndReopensAtTheSameFrame) {
   ScreenRect after;
   ASSERT_TRUE(pumpUntil([&] {
     after = placeOf(window->window());
-    return mapped(*window) && after == before;
+    return settledPlaceOf(window->window()) == before;
   })) << after.x << "," << after.y << " " << after.width << "x" << after.height;
 
   // The next launch restores the stored frame.
@@ -128,7 +148,7 @@ TEST_F(MainFlutterWindowTest, CloseStoresFrameHidesAndReopensAtTheSameFrame) {
   ScreenRect restored;
   ASSERT_TRUE(pumpUntil([&] {
     restored = placeOf(next->window());
-    return mapped(*next) && restored == before;
+    return settledPlaceOf(next->window()) == before;
   })) << restored.x << "," << restored.y << " " << restored.width << "x" << restored.height;
   EXPECT_TRUE(logLines_.empty());
 }
