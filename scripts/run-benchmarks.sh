@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# `make bench`: runs every benchmark behind docs/benchmarks.md and prints the
+# figures. Takes about five minutes (two 60 s phases measure the agent idle and
+# under pointer motion). Set QUICK=1 for a short smoke run.
+set -euo pipefail
+build=${1:-build}
+here=$(cd "$(dirname "$0")" && pwd)
+seconds=60; switches=10000; rows=1000000
+if [ "${QUICK:-0}" = 1 ]; then seconds=2; switches=200; rows=20000; fi
+
+echo "== Event store: prune and insert"
+"$build/bench/agent_store_bench" "$rows"
+echo
+echo "== Agent end to end (switch latency, memory, CPU)"
+PILVO_FORCE_XVFB=1 "$here/with-x-session.sh" "$build/bench/agent_switch_bench" \
+  "$build/agent/pilvo-agent" "$switches" "$seconds"
+echo
+echo "== X11 platform: raw input and window events"
+PILVO_FORCE_XVFB=1 "$here/with-x-session.sh" "$build/bench/agent_input_bench" "$seconds"
+echo
+echo "== Channel layer: codec"
+"$build/bench/channels_codec_bench"
+echo
+echo "== Channel layer: bridge round trips"
+"$build/bench/channels_bridge_bench"
