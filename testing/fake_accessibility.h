@@ -25,7 +25,7 @@ class FakeAccessibility final : public Accessibility {
   std::unique_ptr<AccessibilityObserver> createObserver(const RunningApp& app,
                                                         AccessibilityCallback callback) override;
 
-  // Test controls.
+  // Test controls. Trusted until told otherwise, as on X11.
   void setTrusted(bool trusted) { trusted_ = trusted; }
   // Title of the focused window of the application with `pid`; nullopt = none.
   void setFocusedTitle(int32_t pid, std::optional<std::string> title);
