@@ -9,6 +9,7 @@ int main(int argc, char** argv) {
   // Pilvo reads the desktop through X11 (EWMH), also under XWayland.
   gdk_set_allowed_backends("x11");
   g_set_prgname(pilvo::host::kApplicationId);
+  g_set_application_name("Pilvo");
   if (!gtk_init_check(&argc, &argv)) {
     std::fprintf(stderr,
                  "pilvo: cannot open the X display \"%s\"; run pilvo inside an X11 session "
