@@ -1,8 +1,12 @@
 // The main window's frame as it is stored under "MainWindowFrame", and how a
 // stored frame becomes a place on the screen.
 //
-// Stored frames use an origin at the bottom left of the screen space with y
-// growing upwards; X11 puts the origin at the top left with y growing
+// A frame's size is the size GTK gives the window (gtk_window_get_size():
+// everything below the title bar, without the invisible decoration border),
+// and its position the window's top-left corner as gtk_window_get_position()
+// reports it; both are read and applied the same way, so a frame survives a
+// round trip exactly. Stored frames use an origin at the bottom left of the
+// screen space with y growing upwards; X11 puts the origin at the top left with y growing
 // downwards. Conversion happens here, at the edge, with the screen geometry
 // passed in as values, so everything is testable without a display.
 #pragma once
