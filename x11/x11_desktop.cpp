@@ -3,6 +3,7 @@
 #include <X11/Xatom.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <set>
 
 #include "x11/process_watch.h"
@@ -73,6 +74,8 @@ void X11Desktop::notify(F&& call) {
 }
 
 void X11Desktop::onEvent(XEvent& event) {
+  if (event.type == PropertyNotify)
+    fprintf(stderr, "DBG prop win 0x%lx atom %lu\n", event.xproperty.window, event.xproperty.atom);
   if (event.type != PropertyNotify || event.xproperty.window != connection_.root()) return;
   if (event.xproperty.atom == netClientList_) {
     refreshClientList();
@@ -177,6 +180,7 @@ void X11Desktop::refreshClientList() {
 
 void X11Desktop::refreshActiveWindow() {
   const Window window = reader_.activeWindow();
+  fprintf(stderr, "DBG active notify: read 0x%lx cached 0x%lx\n", window, active_);
   if (window == active_) return;
   active_ = window;
   // Some clients name their window only after mapping it: a window that had
@@ -191,6 +195,7 @@ void X11Desktop::refreshActiveWindow() {
     }
   }
   const std::optional<RunningApp> app = applicationOf(window);
+  fprintf(stderr, "DBG app %s\n", app ? app->bundleId.value_or("?").c_str() : "none");
   notify([&](Listener& l) {
     if (l.activeWindowChanged) l.activeWindowChanged(window, app);
   });
@@ -224,6 +229,7 @@ RunningApp X11Desktop::makeApp(const AppKey& key, Window preferred, bool withPol
 }
 
 std::optional<RunningApp> X11Desktop::applicationOf(uint64_t window) {
+  if (connection_.lost()) return std::nullopt;
   const WindowInfo* info = infoFor(static_cast<Window>(window));
   if (!info) return std::nullopt;
   const AppKey key = info->key;
@@ -236,6 +242,7 @@ std::optional<RunningApp> X11Desktop::frontmostApplication() { return applicatio
 
 std::vector<RunningApp> X11Desktop::runningApplications() {
   std::vector<RunningApp> out;
+  if (connection_.lost()) return out;
   std::set<AppKey> seen;
   for (const Window window : clients_) {
     auto it = windows_.find(window);

@@ -47,6 +47,7 @@ class X11Desktop {
   X11Desktop(const X11Desktop&) = delete;
   X11Desktop& operator=(const X11Desktop&) = delete;
 
+  // After the display is lost these answer "none".
   // Running applications in _NET_CLIENT_LIST order of first appearance.
   std::vector<RunningApp> runningApplications();
   // The application of the active window, after WM_TRANSIENT_FOR; its

@@ -370,6 +370,18 @@ TEST(X11PlatformTest, LostDisplayIsReportedOnceWithoutBusyLoop) {
   std::string error;
   auto platform = X11Platform::open(loop, &error, ":" + number);
   ASSERT_NE(platform, nullptr) << error;
+  // Something in front, so that "nothing after the loss" means something.
+  Display* client = XOpenDisplay((":" + number).c_str());
+  ASSERT_NE(client, nullptr);
+  const Window window =
+      XCreateSimpleWindow(client, DefaultRootWindow(client), 0, 0, 10, 10, 0, 0, 0);
+  XChangeProperty(client, DefaultRootWindow(client),
+                  XInternAtom(client, "_NET_ACTIVE_WINDOW", False), XA_WINDOW, 32, PropModeReplace,
+                  reinterpret_cast<const unsigned char*>(&window), 1);
+  XSync(client, False);
+  ASSERT_TRUE(waitUntil([&] { return platform->desktop().activeWindow() == window; }));
+  ASSERT_TRUE(platform->workspace().frontmostApplication());
+  XCloseDisplay(client);  // before the server goes: its I/O error would not be ours
   int lost = 0;
   platform->setDisplayLostHandler([&] { ++lost; });
 
