@@ -74,8 +74,6 @@ void X11Desktop::notify(F&& call) {
 }
 
 void X11Desktop::onEvent(XEvent& event) {
-  if (event.type == PropertyNotify)
-    fprintf(stderr, "DBG prop win 0x%lx atom %lu\n", event.xproperty.window, event.xproperty.atom);
   if (event.type != PropertyNotify || event.xproperty.window != connection_.root()) return;
   if (event.xproperty.atom == netClientList_) {
     refreshClientList();
@@ -180,7 +178,6 @@ void X11Desktop::refreshClientList() {
 
 void X11Desktop::refreshActiveWindow() {
   const Window window = reader_.activeWindow();
-  fprintf(stderr, "DBG active notify: read 0x%lx cached 0x%lx\n", window, active_);
   if (window == active_) return;
   active_ = window;
   // Some clients name their window only after mapping it: a window that had
@@ -195,7 +192,6 @@ void X11Desktop::refreshActiveWindow() {
     }
   }
   const std::optional<RunningApp> app = applicationOf(window);
-  fprintf(stderr, "DBG app %s\n", app ? app->bundleId.value_or("?").c_str() : "none");
   notify([&](Listener& l) {
     if (l.activeWindowChanged) l.activeWindowChanged(window, app);
   });
