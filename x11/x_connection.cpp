@@ -159,8 +159,13 @@ bool XConnection::onReadable(IoCondition condition) {
 
 void XConnection::dispatchPending() {
   drainPosted_ = false;
+  dispatching_ = true;
   int handled = 0;
-  while (!lost_ && XPending(display_) > 0) {
+  // XPending flushes, and with libxcb underneath any write may read incoming
+  // events off the socket into xcb's queue, where the fd watch no longer sees
+  // them. So the loop only ends once a read-only check (which moves xcb's
+  // queue into Xlib's without writing) finds nothing left.
+  while (!lost_ && (XPending(display_) > 0 || XEventsQueued(display_, QueuedAfterReading) > 0)) {
     if (handled++ == kMaxEventsPerDispatch) {
       // A flood (a window renaming itself a thousand times a second) must not
       // starve timers and signals: let the loop run, then go on.
@@ -180,19 +185,19 @@ void XConnection::dispatchPending() {
     }
     if (cookie) XFreeEventData(display_, &event.xcookie);
   }
-  if (!lost_) XFlush(display_);
+  dispatching_ = false;
+  if (!lost_) flush();
 }
 
 void XConnection::flush() {
   if (lost_) return;
   XFlush(display_);
-  // Replies read by round trips may have brought events along; the socket
-  // will not become readable for them again, so drain from the loop. XPending,
-  // not XEventsQueued(QueuedAlready): with libxcb underneath, events read
-  // during a round trip wait in xcb's queue, which only a read-mode check moves
-  // into Xlib's, and a missed one stalls every later event until the server
-  // happens to send another.
-  if (XPending(display_) > 0) scheduleDrain();
+  // Round trips and writes (this flush included) may have read events off the
+  // socket into xcb's queue; the fd watch will not fire for them, and a missed
+  // one stalls every later event until the server happens to send another. A
+  // read-only check (it never writes, so it cannot pull in more unseen) moves
+  // them into Xlib's queue and counts them.
+  if (XEventsQueued(display_, QueuedAfterReading) > 0) scheduleDrain();
 }
 
 void XConnection::scheduleDrain() {
@@ -215,6 +220,9 @@ std::optional<RawProperty> XConnection::getProperty(Window window, Atom property
   const unsigned long errorsBefore = errorCount_;
   const int status = XGetWindowProperty(display_, window, property, 0, (maxBytes + 3) / 4, False,
                                         AnyPropertyType, &type, &format, &count, &remaining, &data);
+  // A read from a timer or other callback, outside dispatchPending, may have
+  // pulled events in with the reply; make sure they are dispatched.
+  if (!dispatching_) flush();
   if (status != Success) {
     if (windowGone && errorCount_ != errorsBefore && lastErrorCode_ == BadWindow) {
       *windowGone = true;

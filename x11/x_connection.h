@@ -122,6 +122,7 @@ class XConnection {
   std::map<Window, std::map<int, int>> maskCounts_;
   std::unique_ptr<EventSource> fdWatch_;
   bool drainPosted_ = false;
+  bool dispatching_ = false;
   bool lost_ = false;
   bool lostReported_ = false;
   std::function<void()> lostHandler_;
