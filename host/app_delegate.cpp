@@ -91,8 +91,8 @@ void AppDelegate::startup() {
       *state->loop, [log = log_](const std::string& line) {
         log(HostLogLevel::kError, "Tavik: ERROR - channels: " + line);
       });
-  state->window = std::make_unique<MainFlutterWindow>(application_, *state->engine,
-                                                      *state->defaults, log_);
+  state->window =
+      std::make_unique<MainFlutterWindow>(application_, *state->engine, *state->defaults, log_);
   state_ = std::move(state);
 
   HostServices services{state_->loop.get(), state_->trackingPlatform.get(),

@@ -11,9 +11,9 @@
 namespace pilvo::host {
 
 inline constexpr std::array<std::string_view, 10> kGeneratedPluginKeys = {
-    "AppLinksMacosPlugin",       "ConnectivityPlusPlugin", "FlutterLocalNotificationsPlugin",
-    "FPPPackageInfoPlusPlugin",  "PathProviderPlugin",     "SharedPreferencesPlugin",
-    "SignInWithApplePlugin",     "Sqlite3FlutterLibsPlugin", "UrlLauncherPlugin",
+    "AppLinksMacosPlugin",      "ConnectivityPlusPlugin",   "FlutterLocalNotificationsPlugin",
+    "FPPPackageInfoPlusPlugin", "PathProviderPlugin",       "SharedPreferencesPlugin",
+    "SignInWithApplePlugin",    "Sqlite3FlutterLibsPlugin", "UrlLauncherPlugin",
     "FVPVideoPlayerPlugin",
 };
 

@@ -21,8 +21,8 @@ HostLogSink journalLogSink() {
         {"GLIB_DOMAIN", "pilvo", -1},
     };
     const GLogLevelFlags flags = error ? G_LOG_LEVEL_CRITICAL : G_LOG_LEVEL_INFO;
-    const bool journaled = g_log_writer_journald(flags, fields, G_N_ELEMENTS(fields), nullptr) ==
-                           G_LOG_WRITER_HANDLED;
+    const bool journaled =
+        g_log_writer_journald(flags, fields, G_N_ELEMENTS(fields), nullptr) == G_LOG_WRITER_HANDLED;
     if (!journaled) {
       static const bool opened = [] {
         openlog("pilvo", LOG_PID, LOG_USER);

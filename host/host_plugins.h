@@ -26,8 +26,7 @@ struct HostServices {
 
 // Attaches the host's own plugins through `registrar`, in this order:
 // tracking, overlay, menu bar, settings, updater.
-void registerHostPlugins(channels::FlutterPluginRegistrar& registrar,
-                         const HostServices& services);
+void registerHostPlugins(channels::FlutterPluginRegistrar& registrar, const HostServices& services);
 
 // The channel part of the main window's start-up: the standard plugins in
 // their order, the shared "TavikPlugins" registrar with the host's plugins,

@@ -16,9 +16,7 @@ using channels::Value;
 
 class HostStartUpTest : public ::testing::Test {
  protected:
-  HostServices services() {
-    return HostServices{&loop_, &platform_, &accessibility_, nullptr};
-  }
+  HostServices services() { return HostServices{&loop_, &platform_, &accessibility_, nullptr}; }
   testing::FakeEventLoop loop_;
   testing::FakeTrackingPlatform platform_;
   testing::FakeAccessibility accessibility_;
@@ -31,7 +29,8 @@ TEST_F(HostStartUpTest, RegistersStandardPluginsThenOwnPluginsThenSidebar) {
   EXPECT_EQ(sidebar->name(), "com.tavik/sidebar");
 
   std::vector<std::string> expected;
-  for (std::string_view key : kGeneratedPluginKeys) expected.push_back("registrar:" + std::string(key));
+  for (std::string_view key : kGeneratedPluginKeys)
+    expected.push_back("registrar:" + std::string(key));
   expected.insert(expected.end(), {
                                       "registrar:TavikPlugins",
                                       "channel:com.tavik/tracking",

@@ -155,8 +155,7 @@ void MainFlutterWindow::setupSidebarButton() {
   gtk_widget_set_margin_end(sidebarButton_, 4);
   gtk_widget_set_tooltip_text(sidebarButton_, kToggleSidebarName);
   atk_object_set_name(gtk_widget_get_accessible(sidebarButton_), kToggleSidebarName);
-  gtk_style_context_add_class(gtk_widget_get_style_context(sidebarButton_),
-                              "pilvo-sidebar-button");
+  gtk_style_context_add_class(gtk_widget_get_style_context(sidebarButton_), "pilvo-sidebar-button");
   g_signal_connect(sidebarButton_, "clicked", G_CALLBACK(onSidebarClicked), this);
   // The leading edge: left, or right in right-to-left locales.
   gtk_header_bar_pack_start(GTK_HEADER_BAR(headerBar_), sidebarButton_);
@@ -176,8 +175,7 @@ void MainFlutterWindow::applyTranslucentStyle() {
     log_(HostLogLevel::kError, std::string("Tavik: ERROR - window style: ") + error->message);
   }
   g_clear_error(&error);
-  gtk_style_context_add_provider_for_screen(gtk_widget_get_screen(window_),
-                                            GTK_STYLE_PROVIDER(css),
+  gtk_style_context_add_provider_for_screen(gtk_widget_get_screen(window_), GTK_STYLE_PROVIDER(css),
                                             GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
   g_object_unref(css);
   onScreenChanged(window_, nullptr, this);
@@ -320,9 +318,9 @@ void MainFlutterWindow::setBridgeState(const BridgeState& state) {
   gtk_widget_show(statusCommand_);
   if (clients > 0) {
     gtk_label_set_text(GTK_LABEL(statusTitle_), "Interface connected");
-    const std::string text = clients == 1 ? std::string("1 interface process is connected to ")
-                                          : std::to_string(clients) +
-                                                " interface processes are connected to ";
+    const std::string text =
+        clients == 1 ? std::string("1 interface process is connected to ")
+                     : std::to_string(clients) + " interface processes are connected to ";
     gtk_label_set_text(GTK_LABEL(statusText_), (text + socketPath).c_str());
     gtk_label_set_text(GTK_LABEL(statusCommand_), "pilvoctl listen com.tavik/sidebar");
     return;
@@ -332,10 +330,10 @@ void MainFlutterWindow::setBridgeState(const BridgeState& state) {
   const std::string text = "Pilvo's interface runs as its own process and connects to\n" + where +
                            "\nTo try the channels by hand, run for example:";
   gtk_label_set_text(GTK_LABEL(statusText_), text.c_str());
-  const std::string command = socketPath.empty()
-                                  ? std::string("pilvoctl call com.tavik/tracking getActiveAppName")
-                                  : "pilvoctl --socket " + socketPath +
-                                        " call com.tavik/tracking getActiveAppName";
+  const std::string command =
+      socketPath.empty()
+          ? std::string("pilvoctl call com.tavik/tracking getActiveAppName")
+          : "pilvoctl --socket " + socketPath + " call com.tavik/tracking getActiveAppName";
   gtk_label_set_text(GTK_LABEL(statusCommand_), command.c_str());
 }
 

@@ -61,10 +61,9 @@ class MainFlutterWindowTest : public ::testing::Test {
   }
 
   std::unique_ptr<MainFlutterWindow> makeWindow() {
-    auto window = std::make_unique<MainFlutterWindow>(nullptr, engine_, defaults_,
-                                                      [this](HostLogLevel, std::string_view t) {
-                                                        logLines_.emplace_back(t);
-                                                      });
+    auto window = std::make_unique<MainFlutterWindow>(
+        nullptr, engine_, defaults_,
+        [this](HostLogLevel, std::string_view t) { logLines_.emplace_back(t); });
     return window;
   }
   HostServices services() { return {&loop_, &platform_, &accessibility_, nullptr}; }
@@ -98,7 +97,8 @@ TEST_F(MainFlutterWindowTest, FirstLaunchCentresDefaultContentAndKeepsMinimumSiz
     return place.width == kDefaultContentWidth && place.height == kDefaultContentHeight &&
            std::abs(place.x + place.width / 2 - (area.x + area.width / 2)) <= 40 &&
            std::abs(place.y + place.height / 2 - (area.y + area.height / 2)) <= 60;
-  })) << place.x << "," << place.y << " " << place.width << "x" << place.height;
+  })) << place.x
+      << "," << place.y << " " << place.width << "x" << place.height;
 
   gtk_window_resize(window->window(), 300, 200);
   pumpUntil([&] { return placeOf(window->window()).width != kDefaultContentWidth; }, 2);
@@ -118,7 +118,8 @@ TEST_F(MainFlutterWindowTest, CloseStoresFrameHidesAndReopensAtTheSameFrame) {
   ASSERT_TRUE(pumpUntil([&] {
     before = placeOf(window->window());
     return settledPlaceOf(window->window()) == ScreenRect{210, 140, 1200, 800};
-  })) << before.x << "," << before.y << " " << before.width << "x" << before.height;
+  })) << before.x
+      << "," << before.y << " " << before.width << "x" << before.height;
 
   // The close button asks through delete-event, as the window manager does.
   gtk_window_close(window->window());
@@ -136,7 +137,8 @@ TEST_F(MainFlutterWindowTest, CloseStoresFrameHidesAndReopensAtTheSameFrame) {
   ASSERT_TRUE(pumpUntil([&] {
     after = placeOf(window->window());
     return settledPlaceOf(window->window()) == before;
-  })) << after.x << "," << after.y << " " << after.width << "x" << after.height;
+  })) << after.x
+      << "," << after.y << " " << after.width << "x" << after.height;
 
   // The next launch restores the stored frame.
   gtk_window_close(window->window());
@@ -149,7 +151,8 @@ TEST_F(MainFlutterWindowTest, CloseStoresFrameHidesAndReopensAtTheSameFrame) {
   ASSERT_TRUE(pumpUntil([&] {
     restored = placeOf(next->window());
     return settledPlaceOf(next->window()) == before;
-  })) << restored.x << "," << restored.y << " " << restored.width << "x" << restored.height;
+  })) << restored.x
+      << "," << restored.y << " " << restored.width << "x" << restored.height;
   EXPECT_TRUE(logLines_.empty());
 }
 
@@ -167,7 +170,8 @@ TEST_F(MainFlutterWindowTest, AbsurdStoredFrameStaysReachable) {
     const ScreenRect& a = layout.workareas.at(0);
     return place.x >= a.x && place.y >= a.y && place.x + place.width <= a.x + a.width &&
            place.y + place.height <= a.y + a.height;
-  })) << place.x << "," << place.y << " " << place.width << "x" << place.height;
+  })) << place.x
+      << "," << place.y << " " << place.width << "x" << place.height;
 }
 
 TEST_F(MainFlutterWindowTest, SidebarButtonSendsOneToggleWithNullArguments) {

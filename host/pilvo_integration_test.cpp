@@ -113,8 +113,7 @@ std::vector<Window> clientWindows() {
 std::optional<unsigned long> windowOfClass(const std::string& className) {
   for (const Window& w : clientWindows()) {
     if (w.wmClass.size() > className.size() &&
-        w.wmClass.compare(w.wmClass.size() - className.size(), className.size(), className) ==
-            0) {
+        w.wmClass.compare(w.wmClass.size() - className.size(), className.size(), className) == 0) {
       return w.id;
     }
   }
@@ -127,9 +126,7 @@ unsigned long activeWindow() {
   return hash == std::string::npos ? 0 : std::stoul(out.substr(hash + 2), nullptr, 16);
 }
 
-void writeText(const std::string& path, const std::string& text) {
-  std::ofstream(path) << text;
-}
+void writeText(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
 
 class PilvoIntegrationTest : public ::testing::Test {
  protected:
@@ -181,7 +178,12 @@ class PilvoIntegrationTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_GT(pilvo_, 0);
     struct stat st;
-    ASSERT_TRUE(waitFor([] { struct stat s; return stat(socket_->c_str(), &s) == 0; }, 15))
+    ASSERT_TRUE(waitFor(
+        [] {
+          struct stat s;
+          return stat(socket_->c_str(), &s) == 0;
+        },
+        15))
         << "pilvo did not open " << *socket_;
     ASSERT_EQ(stat(socket_->c_str(), &st), 0);
     ASSERT_TRUE(waitFor([] { return windowOfClass("com.pilvo.Pilvo").has_value(); }, 10))

@@ -116,13 +116,13 @@ ScreenRect placeRestoredFrame(const WindowFrame& frame, const ScreenLayout& layo
                                               static_cast<double>(maxHeight)));
   rect.x = toCoordinate(frame.x);
   // The stored y is the bottom edge measured upwards from the bottom of the screen.
-  rect.y = toCoordinate(static_cast<double>(layout.height) - std::clamp(frame.y, -kCoordinateLimit,
-                                                           kCoordinateLimit) -
-                        rect.height);
+  rect.y = toCoordinate(static_cast<double>(layout.height) -
+                        std::clamp(frame.y, -kCoordinateLimit, kCoordinateLimit) - rect.height);
   if (layout.workareas.empty()) return rect;
 
   for (const ScreenRect& area : layout.workareas) {
-    const int overlap = std::min(rect.x + rect.width, area.x + area.width) - std::max(rect.x, area.x);
+    const int overlap =
+        std::min(rect.x + rect.width, area.x + area.width) - std::max(rect.x, area.x);
     const bool stripInside =
         rect.y >= area.y && rect.y + kReachableStripHeight <= area.y + area.height;
     if (stripInside && overlap >= std::min(kReachableStripWidth, rect.width)) return rect;

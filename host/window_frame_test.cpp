@@ -37,14 +37,15 @@ TEST(WindowFrameTest, RestoresMembersWithDefaultsAndMinimumSize) {
 
 TEST(WindowFrameTest, UnusableValuesGiveTheDefaultPlacement) {
   EXPECT_EQ(restoreFrame(std::nullopt), std::nullopt);
-  for (const std::string& stored : {std::string(""), std::string("%%%%"), std::string("e30"),
-                                    base64("{}") + "\n", " " + base64("{}"), std::string("e=30"),
-                                    std::string("e30=="), std::string("=e30")}) {
+  for (const std::string& stored :
+       {std::string(""), std::string("%%%%"), std::string("e30"), base64("{}") + "\n",
+        " " + base64("{}"), std::string("e=30"), std::string("e30=="), std::string("=e30")}) {
     EXPECT_EQ(restoreFrame(stored), std::nullopt) << "stored: [" << stored << "]";
   }
-  for (const char* json : {"not json", "[1, 2]", "5", "null", R"({"x": "5"})", R"({"x": null})",
-                           R"({"y": true})", R"({"width": {"a": 1}})", R"({"other": "text"})",
-                           R"({"x": 1e400})", R"({"x": NaN})", "{\"x\": 1} trailing", "{\"x\": 1"}) {
+  for (const char* json :
+       {"not json", "[1, 2]", "5", "null", R"({"x": "5"})", R"({"x": null})", R"({"y": true})",
+        R"({"width": {"a": 1}})", R"({"other": "text"})", R"({"x": 1e400})", R"({"x": NaN})",
+        "{\"x\": 1} trailing", "{\"x\": 1"}) {
     EXPECT_EQ(restoreJson(json), std::nullopt) << json;
   }
 }
@@ -94,7 +95,8 @@ TEST(WindowFrameTest, UnreachableOrOversizedFramesAreBroughtBack) {
   const ScreenRect huge = placeRestoredFrame({0, 0, 1e308, 1e308}, kTwoMonitors);
   EXPECT_EQ(huge.width, 2560);
   EXPECT_EQ(huge.height, 1440);
-  const ScreenRect small = placeRestoredFrame({0, 0, 1e308, 1e308}, ScreenLayout{600, {{0, 0, 800, 600}}});
+  const ScreenRect small =
+      placeRestoredFrame({0, 0, 1e308, 1e308}, ScreenLayout{600, {{0, 0, 800, 600}}});
   EXPECT_EQ(small.width, kMinWindowWidth);
   EXPECT_EQ(small.height, kMinWindowHeight);
   EXPECT_EQ(small.y, 0) << "the title bar stays on screen even when the window is too big";

@@ -27,8 +27,7 @@ class FocusTrackingPlugin final : public channels::FlutterPlugin {
   // register(with:): creates "com.tavik/tracking" on the registrar's messenger
   // and attaches a new plugin to it. The registrar keeps both alive.
   static void registerWith(channels::FlutterPluginRegistrar& registrar,
-                           std::shared_ptr<FocusTrackingService> service,
-                           AppIndexer indexer = {});
+                           std::shared_ptr<FocusTrackingService> service, AppIndexer indexer = {});
 
   void handleMethodCall(const channels::FlutterMethodCall& call,
                         std::unique_ptr<channels::FlutterResult> result) override;

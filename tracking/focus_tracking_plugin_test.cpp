@@ -40,14 +40,12 @@ class FocusTrackingPluginTest : public ::testing::Test {
   MethodResponse call(const std::string& method, Value args = {}) {
     std::optional<MethodResponse> response;
     int answers = 0;
-    plugin_.handleMethodCall(
-        {method, std::move(args)},
-        std::make_unique<channels::FlutterResult>(
-            [&](MethodResponse r) {
-              ++answers;
-              response = std::move(r);
-            },
-            method, [](const std::string&) {}));
+    plugin_.handleMethodCall({method, std::move(args)}, std::make_unique<channels::FlutterResult>(
+                                                            [&](MethodResponse r) {
+                                                              ++answers;
+                                                              response = std::move(r);
+                                                            },
+                                                            method, [](const std::string&) {}));
     EXPECT_EQ(answers, 1) << method << " must be answered exactly once, at once";
     return response.value_or(channels::FlutterError{"NO_ANSWER"});
   }

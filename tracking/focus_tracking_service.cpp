@@ -9,8 +9,8 @@ struct FocusTrackingService::Pending {
   bool fired = false;
 };
 
-FocusTrackingService::FocusTrackingService(TrackingPlatform& platform,
-                                           Accessibility& accessibility, EventLoop& loop)
+FocusTrackingService::FocusTrackingService(TrackingPlatform& platform, Accessibility& accessibility,
+                                           EventLoop& loop)
     : platform_(platform),
       accessibility_(accessibility),
       loop_(loop),
@@ -81,8 +81,8 @@ void FocusTrackingService::requestPermissions() {
 }
 
 size_t FocusTrackingService::pendingActivations() const {
-  return static_cast<size_t>(std::count_if(pending_.begin(), pending_.end(),
-                                           [](const auto& p) { return !p->fired; }));
+  return static_cast<size_t>(
+      std::count_if(pending_.begin(), pending_.end(), [](const auto& p) { return !p->fired; }));
 }
 
 }  // namespace pilvo::tracking
