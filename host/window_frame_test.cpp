@@ -6,7 +6,7 @@ namespace pilvo::host {
 namespace {
 
 std::string base64(const std::string& bytes) {
-  // Reuse the encoder through a frame-free path: encode via a known table.
+  // Standard Base64 of any bytes, so tests can store text that is not a frame.
   static const char* kAlphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
   std::string out;
   for (size_t i = 0; i < bytes.size(); i += 3) {
