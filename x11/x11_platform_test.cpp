@@ -275,6 +275,21 @@ TEST(X11DesktopTest, LegacyAndMixedTitleWritersGiveOneChangePerRename) {
   EXPECT_EQ(driver.accessibility().titleOf(legacy), "from xdotool");
 }
 
+TEST(X11DesktopTest, EventsReadByARoundTripOutsideDispatchAreNotLeftBehind) {
+  X11DesktopDriver driver;
+  const uint64_t first = driver.openWindow("queue-a", "first");
+  const uint64_t second = driver.openWindow("queue-b", "second");
+  driver.focus(first);
+  // The window manager switches while this side is busy elsewhere: its
+  // notifications are on our socket before the next query is made.
+  driver.client().requestActivation(static_cast<Window>(second));
+  ASSERT_TRUE(testing::waitForActiveWindow(driver.client(), static_cast<Window>(second)));
+  // A query from outside event dispatch (a timer, say) reads them along with its reply.
+  EXPECT_EQ(driver.accessibility().titleOf(first), "first");
+  // They must still be dispatched, without waiting for some later event.
+  EXPECT_TRUE(waitUntil([&] { return driver.desktop().activeWindow() == second; }));
+}
+
 TEST(X11DesktopTest, ProcessExitTerminatesTheApplicationOnce) {
   X11DesktopDriver driver;
   struct : WorkspaceObserver {

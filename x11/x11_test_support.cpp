@@ -139,6 +139,29 @@ bool waitForWindowManager(std::chrono::milliseconds timeout) {
   return true;
 }
 
+bool waitForActiveWindow(TestClient& client, Window window, std::chrono::milliseconds timeout) {
+  Display* display = client.display();
+  const Atom active = XInternAtom(display, "_NET_ACTIVE_WINDOW", False);
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  for (;;) {
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0;
+    unsigned long after = 0;
+    unsigned char* data = nullptr;
+    Window current = None;
+    if (XGetWindowProperty(display, DefaultRootWindow(display), active, 0, 1, False, XA_WINDOW,
+                           &type, &format, &count, &after, &data) == Success &&
+        data && count == 1) {
+      current = *reinterpret_cast<const unsigned long*>(data);
+    }
+    if (data) XFree(data);
+    if (current == window) return true;
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    g_usleep(5 * 1000);
+  }
+}
+
 bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   // A short tick so that a blocking iteration never outlasts the deadline by much.

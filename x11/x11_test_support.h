@@ -51,6 +51,11 @@ std::string wmClass(const std::string& instance, const std::string& className);
 // on a busy machine); false after `timeout`.
 bool waitForWindowManager(std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
+// Waits, on the client's own connection, until the window manager has made
+// `window` the active window; false after `timeout`.
+bool waitForActiveWindow(TestClient& client, Window window,
+                         std::chrono::milliseconds timeout = std::chrono::seconds(5));
+
 // Turns `loop` (the thread-default GLib context) until `condition` holds or
 // `timeout` passes; returns whether it holds. Never blocks longer than 20 ms
 // at a time.
