@@ -280,30 +280,25 @@ TEST_F(AgentIntegrationTest, UntrustedWindowPropertiesNeverStopTheAgent) {
 }
 
 TEST_F(AgentIntegrationTest, StoreThatCannotBeOpenedIsFatal) {
-  ::mkdir(home_.file("data").c_str(), 0700);
+  // The support path is a file; then a data directory the user may not write
+  // (root ignores permission bits, so then the agent runs as "nobody").
+  ::mkdir(home_.file("data").c_str(), 0755);
   pilvo::testing::writeFile(home_.file("data/pilvo"), "a file where the directory should be");
-  auto agent = startAgent(/*waitRunning=*/false);
-  EXPECT_EQ(agent->waitExit(), 1);
-  const std::string text = log();
-  EXPECT_NE(text.find("] Fatal error: "), std::string::npos) << text;
-  EXPECT_EQ(text.find("entering run loop"), std::string::npos);
-}
-
-TEST_F(AgentIntegrationTest, ReadOnlyDataDirectoryIsFatalForAnOrdinaryUser) {
-  // root ignores permission bits, so run the agent as "nobody" when we are root.
-  ::mkdir(home_.file("data").c_str(), 0555);
+  ::mkdir(home_.file("ro").c_str(), 0555);
   ::chmod(home_.path().c_str(), 0755);
-  std::string cmd = "env -i DISPLAY=\"$DISPLAY\" HOME=" + home_.file("home") +
-                    " XDG_DATA_HOME=" + home_.file("data") + " XDG_STATE_HOME=" + home_.file("data") +
-                    " " + agentPath() + " 2>" + stderrPath();
-  if (geteuid() == 0) cmd = "setpriv --reuid=65534 --regid=65534 --clear-groups " + cmd;
-  const int status = std::system(("timeout 10 " + cmd).c_str());
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 1);
-  const std::string err = readFile(stderrPath());
-  EXPECT_NE(err.find("] Fatal error: "), std::string::npos) << err;
-  EXPECT_NE(err.find("Permission denied"), std::string::npos) << err;
-  EXPECT_EQ(err.find("entering run loop"), std::string::npos);
+  for (const std::string& data : {home_.file("data"), home_.file("ro")}) {
+    std::string cmd = "env -i DISPLAY=\"$DISPLAY\" HOME=" + home_.file("home") + " XDG_DATA_HOME=" +
+                      data + " XDG_STATE_HOME=" + data + "/state " + agentPath() + " 2>" + stderrPath();
+    if (geteuid() == 0) cmd = "setpriv --reuid=65534 --regid=65534 --clear-groups " + cmd;
+    const int status = std::system(("timeout 10 " + cmd).c_str());
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    const std::string err = readFile(stderrPath());
+    EXPECT_NE(err.find("] Fatal error: "), std::string::npos) << err;
+    EXPECT_NE(err.find(data == home_.file("ro") ? "Permission denied" : "Not a directory"),
+              std::string::npos) << err;
+    EXPECT_EQ(err.find("entering run loop"), std::string::npos);
+  }
 }
 
 TEST_F(AgentIntegrationTest, UnusableLogDirectoryKeepsEveryLineOnStandardError) {

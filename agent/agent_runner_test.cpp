@@ -96,17 +96,6 @@ TEST_F(AgentRunnerTest, StartWithoutTrustAsksOnceAndRecordsSwitchesOnly) {
   EXPECT_EQ(lines[5], "Monitor started (AX permission: no \u2014 app switches only)");
 }
 
-TEST_F(AgentRunnerTest, StoreFailureIsFatalBeforeTheRunLoop) {
-  pilvo::testing::writeFile(dir_.file("data"), "not a directory");
-  bool ran = false;
-  EXPECT_EQ(run([&](FakeAgentPlatform&) { ran = true; }), kExitStoreUnavailable);
-  EXPECT_FALSE(ran);
-  auto lines = log();
-  ASSERT_EQ(lines.size(), 2u);
-  EXPECT_EQ(lines[1].rfind("Fatal error: ", 0), 0u) << lines[1];
-  EXPECT_NE(lines[1].find("Not a directory"), std::string::npos);
-}
-
 TEST_F(AgentRunnerTest, LostDisplayShutsDownCleanlyWithItsOwnStatus) {
   EXPECT_EQ(run([](FakeAgentPlatform& p) { p.lost(); }), kExitDisplayLost);
   auto lines = log();
