@@ -204,8 +204,12 @@ TEST_F(AgentIntegrationTest, RecordsSwitchesBetweenApplicationsAndStopsCleanly) 
   ASSERT_TRUE(rowsBecome({{"appSwitch", s("PilvoTestAlpha"), s("alpha one")}}))
       << describe(readEvents(dbPath()));
 
+  // The active-window notification carries no value, so each step waits for
+  // its row: switches faster than the agent reads them merge into the last.
   ASSERT_TRUE(b.activate());
+  ASSERT_TRUE(waitFor([&] { return rowCount() == 2; }));
   ASSERT_TRUE(a2.activate());
+  ASSERT_TRUE(waitFor([&] { return rowCount() == 3; }));
   ASSERT_TRUE(a.activate());  // a move inside Alpha: a title row, not a switch
   const std::vector<EventRow> expected = {
       {"appSwitch", s("PilvoTestAlpha"), s("alpha one")},
