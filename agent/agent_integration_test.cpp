@@ -80,6 +80,11 @@ class TestWindow {
                     reinterpret_cast<const unsigned char*>(title.data()), static_cast<int>(title.size()));
     XFlush(dpy_);
   }
+  void remap() {
+    XUnmapWindow(dpy_, window_);
+    XMapWindow(dpy_, window_);
+    XFlush(dpy_);
+  }
   void destroy() {
     if (!window_) return;
     XDestroyWindow(dpy_, window_);
@@ -173,8 +178,16 @@ class AgentIntegrationTest : public ::testing::Test {
     // Managed once the window manager lists it.
     char hex[32];
     std::snprintf(hex, sizeof hex, "0x%08lx", w.id());
-    EXPECT_TRUE(
-        waitFor([&] { return runCommand(std::string("wmctrl -l | grep -q ") + hex) == 0; }, 10));
+    // A window mapped while the window manager is still starting may never be
+    // managed; mapping it again once a second gets it seen.
+    int tries = 0;
+    EXPECT_TRUE(waitFor(
+        [&] {
+          if (runCommand(std::string("wmctrl -l | grep -q ") + hex) == 0) return true;
+          if (++tries % 50 == 0) w.remap();
+          return false;
+        },
+        10));
     return w;
   }
   bool rowsBecome(const std::vector<EventRow>& expected, double seconds = 5) {
