@@ -1,304 +1,391 @@
-// The bridge across processes: bridge_test_host serves channels on a socket;
-// pilvoctl and in-test clients talk to it. Every wait has a deadline.
+// The bridge across processes: bridge_test_host serves the test channels on a
+// socket; pilvoctl and in-test clients talk to it. Every wait has a deadline.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <deque>
 
 #include "channels/bridge_client.h"
-#include "channels/json_mapping.h"
+#include "channels/flutter_engine.h"
+#include "testing/fake_event_loop.h"
+#include "testing/fake_flutter_ui.h"
 #include "testing/temp_dir.h"
 
 extern char** environ;
 
 namespace pilvo::channels {
+
+void serveTestChannels(FlutterEngine& engine);  // bridge_test_host.cpp
+
 namespace {
 
-using SteadyClock = std::chrono::steady_clock;
-constexpr double kWaitSeconds = 15;
+using Message = testing::FakeFlutterUi::Message;
+constexpr int kWaitMs = 15000;
 
-SteadyClock::time_point after(double seconds) {
-  return SteadyClock::now() +
-         std::chrono::duration_cast<SteadyClock::duration>(std::chrono::duration<double>(seconds));
+// Polls `done` every 10 ms until it holds; false when 15 s pass first.
+template <typename F>
+bool eventually(F done) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitMs);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    poll(nullptr, 0, 10);
+  }
+  return true;
 }
 
-// A child process with its standard output and error collected.
+Message event(const Value& value) { return {"test/events", encodeSuccessEnvelope(value)}; }
+
+// A child process with its standard output and error in files.
 class Child {
  public:
-  explicit Child(const std::vector<std::string>& args) {
-    int out[2], err[2];
-    EXPECT_EQ(pipe2(out, O_CLOEXEC), 0);
-    EXPECT_EQ(pipe2(err, O_CLOEXEC), 0);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+  Child(std::vector<std::string> args, const std::string& out) : out_(out) {
+    posix_spawn_file_actions_t files;
+    posix_spawn_file_actions_init(&files);
+    posix_spawn_file_actions_addopen(&files, 1, out_.c_str(), O_WRONLY | O_CREAT, 0600);
+    posix_spawn_file_actions_addopen(&files, 2, (out_ + ".err").c_str(), O_WRONLY | O_CREAT, 0600);
     std::vector<char*> argv;
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
-    EXPECT_EQ(posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ), 0) << args[0];
-    posix_spawn_file_actions_destroy(&actions);
-    close(out[1]);
-    close(err[1]);
-    outFd_ = out[0];
-    errFd_ = err[0];
+    EXPECT_EQ(posix_spawn(&pid_, argv[0], &files, nullptr, argv.data(), environ), 0) << argv[0];
+    posix_spawn_file_actions_destroy(&files);
   }
   ~Child() {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-    close(outFd_);
-    close(errFd_);
+    if (pid_ > 0 && ::kill(pid_, SIGKILL) == 0) waitpid(pid_, nullptr, 0);
   }
-
-  // Reads output until `text` shows up on stdout or the deadline passes.
-  bool waitForOutput(const std::string& text, double seconds = kWaitSeconds) {
-    const auto deadline = after(seconds);
-    while (out.find(text) == std::string::npos) {
-      if (!pump(deadline)) return out.find(text) != std::string::npos;
-    }
-    return true;
+  std::string out() const { return testing::readFile(out_); }
+  std::string err() const { return testing::readFile(out_ + ".err"); }
+  bool printed(const std::string& text) const {
+    return eventually([&] { return out().find(text) != std::string::npos; });
   }
-
-  // Waits for the exit status; a child still running at the deadline is killed (-1).
-  int wait(double seconds = kWaitSeconds) {
-    const auto deadline = after(seconds);
-    while (pump(deadline)) {
-    }
+  // The exit status (128 + signal when killed), or -1 when it still runs after 15 s.
+  int wait() {
     int status = 0;
-    while (SteadyClock::now() < deadline && waitpid(pid_, &status, WNOHANG) == 0) {
-      poll(nullptr, 0, 10);
-    }
-    if (waitpid(pid_, &status, WNOHANG) == 0) return -1;  // the destructor kills it
+    if (!eventually([&] { return waitpid(pid_, &status, WNOHANG) == pid_; })) return -1;
     pid_ = -1;
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   }
-
   void kill(int signal) { ::kill(pid_, signal); }
 
-  std::string out, err;
-
  private:
-  // Reads what is there; false once both pipes are closed or the deadline passed.
-  bool pump(SteadyClock::time_point deadline) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now());
-    if (left.count() <= 0 || (outFd_ < 0 && errFd_ < 0)) return false;
-    pollfd fds[2] = {{outFd_, POLLIN, 0}, {errFd_, POLLIN, 0}};
-    if (poll(fds, 2, static_cast<int>(left.count())) <= 0) return false;
-    for (int i = 0; i < 2; ++i) {
-      if (!fds[i].revents) continue;
-      char buf[4096];
-      const ssize_t n = read(fds[i].fd, buf, sizeof buf);
-      int& fd = i == 0 ? outFd_ : errFd_;
-      if (n <= 0) {
-        close(fd);
-        fd = -1;
-      } else {
-        (i == 0 ? out : err).append(buf, static_cast<size_t>(n));
-      }
-    }
-    return true;
-  }
-
+  std::string out_;
   pid_t pid_ = -1;
-  int outFd_ = -1, errFd_ = -1;
 };
 
-// A bridge client that keeps frames arriving ahead of the reply it waits for.
+// bridge_test_host on a socket in a private directory, accepting clients.
+struct TestHost {
+  TestHost() { EXPECT_TRUE(host.printed("ready")) << host.err(); }
+  Child spawn(std::vector<std::string> args) {
+    return Child(std::move(args), dir.file("out" + std::to_string(++children)));
+  }
+  testing::TempDir dir;
+  std::string socket = dir.file("run/host.sock");
+  int children = 0;
+  Child host = spawn({TEST_HOST_PATH, "--socket", socket});
+};
+
+// A bridge client that keeps the host's messages (events, its own calls) that
+// arrive while it waits for a reply.
 class TestClient {
  public:
-  std::string connect(const std::string& socket) { return client_.connect(socket); }
+  explicit TestClient(const std::string& socket) { EXPECT_EQ(client_.connect(socket), ""); }
   BridgeClient& raw() { return client_; }
-
-  MethodResponse call(const std::string& channel, const std::string& method, Value args = {}) {
-    std::string error;
-    const uint32_t id =
-        client_.sendMessage(channel, encodeMethodCall({method, args}), true, &error);
-    EXPECT_NE(id, 0u) << error;
-    Frame frame;
-    while (client_.readFrame(frame, static_cast<int>(kWaitSeconds * 1000), &error) ==
-           BridgeClient::ReadStatus::kFrame) {
-      if (frame.kind == FrameKind::kReply && frame.id == id) {
-        return *decodeMethodResponse(frame.payload).value;
-      }
-      early_.push_back(std::move(frame));
+  uint32_t send(const std::string& channel, const Bytes& message) {
+    return client_.sendMessage(channel, message, true, nullptr);
+  }
+  MethodResponse reply(uint32_t id) {
+    while (auto f = read(kWaitMs)) {
+      if (f->kind != FrameKind::kReply) continue;
+      if (f->id == id) return *decodeMethodResponse(f->payload).value;
+      ADD_FAILURE() << "a reply to call " << f->id << " while waiting for " << id;
     }
-    ADD_FAILURE() << "no reply to " << method << ": " << error;
+    ADD_FAILURE() << "no reply to call " << id;
     return FlutterMethodNotImplemented{};
   }
-
-  // The next message the host sent (events, its own calls), waiting up to `timeoutMs`.
-  std::optional<Frame> nextMessage(int timeoutMs) {
-    Frame frame;
-    while (early_.empty() || early_.front().kind != FrameKind::kMessage) {
-      if (!early_.empty()) {
-        early_.pop_front();
-        continue;
-      }
-      if (client_.readFrame(frame, timeoutMs, nullptr) != BridgeClient::ReadStatus::kFrame) {
-        return std::nullopt;
-      }
-      early_.push_back(std::move(frame));
-    }
-    frame = std::move(early_.front());
-    early_.pop_front();
-    return frame;
+  MethodResponse callRaw(const std::string& channel, const Bytes& message) {
+    return reply(send(channel, message));
   }
-
-  std::optional<Value> nextEvent(int timeoutMs) {
-    auto frame = nextMessage(timeoutMs);
-    if (!frame) return std::nullopt;
-    return std::get<Value>(*decodeMethodResponse(frame->payload).value);
+  MethodResponse call(const std::string& channel, const std::string& method, Value args = {}) {
+    return callRaw(channel, encodeMethodCall({method, std::move(args)}));
+  }
+  // Why the host closed the connection (its error frame), read past anything else.
+  std::string closedBecause() {
+    Frame f;
+    std::string error;
+    while (client_.readFrame(f, kWaitMs, &error) == BridgeClient::ReadStatus::kFrame) continue;
+    return error;
+  }
+  // The host's messages since the last look, once `count` are there and a quiet moment passed.
+  std::vector<Message> messages(size_t count = 0) {
+    while (messages_.size() < count && read(kWaitMs)) continue;
+    while (read(100)) continue;
+    return std::exchange(messages_, {});
   }
 
  private:
+  std::optional<Frame> read(int timeoutMs) {
+    Frame f;
+    if (client_.readFrame(f, timeoutMs, nullptr) != BridgeClient::ReadStatus::kFrame) return {};
+    if (f.kind == FrameKind::kMessage) messages_.push_back({f.channel, f.payload});
+    return f;
+  }
   BridgeClient client_;
-  std::deque<Frame> early_;
+  std::vector<Message> messages_;
 };
 
-class BridgeEndToEndTest : public ::testing::Test {
+// One suite, two UI sides: the in-process FakeFlutterUi that plugin tests use,
+// and a real client of bridge_test_host. The fake must not drift from the bridge.
+class FakeSide {
+ public:
+  FakeSide() { serveTestChannels(engine_); }
+  MethodResponse callRaw(const std::string& channel, const Bytes& message) {
+    auto reply = ui_.sendRaw(channel, message);
+    EXPECT_FALSE(reply->has_value()) << "answered in place, not on the loop";
+    loop_.runUntilIdle();
+    EXPECT_TRUE(reply->has_value());
+    return *decodeMethodResponse(reply->value_or(Bytes{})).value;
+  }
+  MethodResponse call(const std::string& channel, const std::string& method, Value args = {}) {
+    return callRaw(channel, encodeMethodCall({method, std::move(args)}));
+  }
+  std::vector<Message> messages(size_t) {
+    loop_.runUntilIdle();
+    return ui_.take();
+  }
+
+ private:
+  testing::FakeEventLoop loop_;
+  FlutterEngine engine_{loop_, [](const std::string&) {}};
+  testing::FakeFlutterUi ui_{engine_.binaryMessenger()};
+};
+
+struct BridgeSide : TestHost, TestClient {
+  BridgeSide() : TestClient(socket) {}
+};
+
+template <typename Side>
+class UiSideContractTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    host_ = std::make_unique<Child>(std::vector<std::string>{TEST_HOST_PATH, "--socket", socket_});
-    ASSERT_TRUE(host_->waitForOutput("ready")) << host_->err;
-  }
-
-  Child pilvoctl(std::vector<std::string> args) {
-    args.insert(args.begin(), {PILVOCTL_PATH, "--socket", socket_});
-    return Child(args);
-  }
-
-  Value stats() {
-    TestClient client;
-    EXPECT_EQ(client.connect(socket_), "");
-    return std::get<Value>(client.call("test/echo", "stats"));
-  }
-
-  testing::TempDir dir_;
-  std::string socket_ = dir_.file("run/host.sock");
-  std::unique_ptr<Child> host_;
+  Side side_;
 };
+using Sides = ::testing::Types<FakeSide, BridgeSide>;
+TYPED_TEST_SUITE(UiSideContractTest, Sides);
 
-TEST_F(BridgeEndToEndTest, CallPrintsRepliesErrorsAndNotImplemented) {
-  EXPECT_EQ(testing::fileMode(dir_.file("run")), 0700);
-  EXPECT_EQ(testing::fileMode(socket_), 0600);
-
-  auto echo = pilvoctl({"call", "test/echo", "echo", R"({"b":[1,2.5,"x",null],"a":{"$int64":5}})"});
-  EXPECT_EQ(echo.wait(), 0) << echo.err;
-  EXPECT_EQ(echo.out, "{\"b\":[1,2.5,\"x\",null],\"a\":5}\n");
-
-  auto fail = pilvoctl({"call", "test/echo", "fail", "[true]"});
-  EXPECT_EQ(fail.wait(), 1);
-  EXPECT_EQ(fail.out,
-            "{\"code\":\"TEST_FAILURE\",\"message\":\"Asked to fail\",\"details\":[true]}\n");
-
-  auto unknown = pilvoctl({"call", "test/echo", "nothing"});
-  EXPECT_EQ(unknown.wait(), 2);
-  EXPECT_NE(unknown.err.find("not implemented"), std::string::npos) << unknown.err;
-
-  auto badJson = pilvoctl({"call", "test/echo", "echo", "{nope"});
-  EXPECT_EQ(badJson.wait(), 4);
-
-  Child nowhere({PILVOCTL_PATH, "--socket", dir_.file("none.sock"), "call", "test/echo", "echo"});
-  EXPECT_EQ(nowhere.wait(), 3);
-  EXPECT_NE(nowhere.err.find("Is Pilvo running?"), std::string::npos) << nowhere.err;
+TYPED_TEST(UiSideContractTest, EveryCallGetsExactlyOneAnswer) {
+  auto& side = this->side_;
+  const Value args = makeMap({{"k", Value(ValueList{Value(1.5), Value("v")})}});
+  EXPECT_EQ(side.call("test/echo", "echo", args), MethodResponse(args));
+  EXPECT_EQ(side.call("test/echo", "fail", Value(3)),
+            MethodResponse(FlutterError{"TEST_FAILURE", "Asked to fail", Value(3)}));
+  EXPECT_EQ(side.call("test/echo", "twice"), MethodResponse(Value("first")));
+  EXPECT_EQ(side.call("test/echo", "worker"), MethodResponse(Value("worker")));
+  EXPECT_EQ(std::get<FlutterError>(side.call("test/echo", "drop")).code, kUnansweredErrorCode);
+  EXPECT_EQ(std::get<FlutterError>(side.callRaw("test/echo", {0x07, 0x09})).code, "MALFORMED_CALL");
+  EXPECT_EQ(side.call("test/echo", "unknown"), MethodResponse(FlutterMethodNotImplemented{}));
+  EXPECT_EQ(side.call("test/nobody", "echo"), MethodResponse(FlutterMethodNotImplemented{}));
+  EXPECT_EQ(side.call("test/events", "other"), MethodResponse(FlutterMethodNotImplemented{}));
 }
 
-TEST_F(BridgeEndToEndTest, ListenPrintsEventsAndHostCallsAsJsonLines) {
+// Only the latest listen's sink delivers: the sinks of a failed and of a
+// replaced listen are void, and so is the latest one after its end of stream.
+TYPED_TEST(UiSideContractTest, StreamsCarryEventsInOrderUntilTheEndAndACancel) {
+  auto& side = this->side_;
+  const MethodResponse ok(Value{});
+  EXPECT_EQ(side.call("test/events", "listen", Value("fail")),
+            MethodResponse(FlutterError{"NO_STREAM", "Asked to fail", Value()}));
+  EXPECT_EQ(side.call("test/events", "listen", Value(4)), ok);
+  EXPECT_EQ(side.call("test/events", "listen", Value(5)), ok);
+  EXPECT_EQ(side.call("test/echo", "broadcast", Value("b")), MethodResponse(Value(true)));
+  side.call("test/echo", "emit", Value(7));
+  side.call("test/echo", "emitError", Value(8));
+  side.call("test/echo", "end");
+  EXPECT_EQ(side.call("test/echo", "emit", Value(9)), MethodResponse(Value(false)));
+  EXPECT_EQ(side.call("test/events", "cancel"), ok);  // after the end too
+  EXPECT_EQ(side.call("test/events", "cancel"),
+            MethodResponse(FlutterError{"error", "No active stream to cancel", Value()}));
+  EXPECT_EQ(
+      side.messages(6),
+      (std::vector<Message>{event(makeMap({{"listening", 4}})),
+                            event(makeMap({{"listening", 5}})),
+                            {"test/sidebar", encodeMethodCall({"toggle", Value("b")})},
+                            event(Value(7)),
+                            {"test/events", encodeErrorEnvelope({"OOPS", "Asked to", Value(8)})},
+                            {"test/events", {}}}));
+}
+
+class BridgeEndToEndTest : public ::testing::Test, public TestHost {
+ protected:
+  Child pilvoctl(std::vector<std::string> args) {
+    args.insert(args.begin(), {PILVOCTL_PATH, "--socket", socket});
+    return spawn(std::move(args));
+  }
+  // A figure from the host, asked by a fresh client (which counts itself and its call).
+  int64_t hostStat(const std::string& name) {
+    return wholeNumberMember(std::get<Value>(TestClient(socket).call("test/echo", "stats")), name)
+        .value_or(-1);
+  }
+};
+
+TEST_F(BridgeEndToEndTest, PilvoctlCallPrintsTheReplyAndExitsByOutcome) {
+  EXPECT_EQ(testing::fileMode(dir.file("run")), 0700);
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string out, err;
+  };
+  const std::vector<Case> cases = {
+      {{"call", "test/echo", "echo", R"({"b":[1,2.5,"x",null],"a":{"$int64":5}})"},
+       0,
+       "{\"b\":[1,2.5,\"x\",null],\"a\":5}\n"},
+      {{"call", "test/echo", "fail", "[true]"},
+       1,
+       "{\"code\":\"TEST_FAILURE\",\"message\":\"Asked to fail\",\"details\":[true]}\n"},
+      {{"call", "test/echo", "nothing"}, 2, "", "not implemented"},
+      {{"call", "test/echo", "echo", "{nope"}, 4, ""},
+      {{"--socket", dir.file("none.sock"), "call", "test/echo", "echo"},
+       3,
+       "",
+       "Is Pilvo running?"},
+  };
+  for (const auto& c : cases) {
+    auto child = pilvoctl(c.args);
+    EXPECT_EQ(child.wait(), c.status) << c.args[2];
+    EXPECT_EQ(child.out(), c.out) << c.args[2];
+    EXPECT_NE(child.err().find(c.err), std::string::npos) << child.err();
+  }
+}
+
+TEST_F(BridgeEndToEndTest, PilvoctlListenPrintsWhatASecondClientSetsOff) {
   auto listen =
       pilvoctl({"listen", "test/events", "test/sidebar", "--count", "4", "--timeout", "15"});
-  ASSERT_TRUE(listen.waitForOutput("listening")) << listen.err;
-
-  TestClient other;  // a second client: its call reaches the host, the toggle reaches both
-  ASSERT_EQ(other.connect(socket_), "");
-  EXPECT_EQ(other.call("test/echo", "broadcast", makeMap({{"open", true}})),
-            MethodResponse(Value()));
-  auto toggle = other.nextMessage(15000);
-  ASSERT_TRUE(toggle);
-  EXPECT_EQ(toggle->channel, "test/sidebar");
-
+  ASSERT_TRUE(listen.printed("listening")) << listen.err();
+  TestClient other(socket);  // its call reaches the host, the toggle reaches both clients
+  other.call("test/echo", "broadcast", makeMap({{"open", true}}));
+  EXPECT_EQ(other.messages(1),
+            (std::vector<Message>{
+                {"test/sidebar", encodeMethodCall({"toggle", makeMap({{"open", true}})})}}));
   EXPECT_EQ(other.call("test/echo", "emit", Value(std::vector<int32_t>{1, 2})),
             MethodResponse(Value(true)));
-  EXPECT_EQ(other.call("test/echo", "end"), MethodResponse(Value(true)));
-  EXPECT_EQ(listen.wait(), 0) << listen.err;
-  EXPECT_EQ(listen.out,
+  other.call("test/echo", "end");
+  EXPECT_EQ(listen.wait(), 0) << listen.err();
+  EXPECT_EQ(listen.out(),
             "{\"channel\":\"test/events\",\"event\":{\"listening\":null}}\n"
             "{\"channel\":\"test/sidebar\",\"method\":\"toggle\",\"arguments\":{\"open\":true}}\n"
             "{\"channel\":\"test/events\",\"event\":{\"$int32List\":[1,2]}}\n"
             "{\"channel\":\"test/events\",\"endOfStream\":true}\n");
 }
 
-TEST_F(BridgeEndToEndTest, ClientKilledMidCallLeavesNoPendingResult) {
-  BridgeClient waiting;
-  ASSERT_EQ(waiting.connect(socket_), "");
-  std::string error;
-  const uint32_t heldId =
-      waiting.sendMessage("test/echo", encodeMethodCall({"hold", Value()}), true, &error);
-
+TEST_F(BridgeEndToEndTest, ClientKilledMidCallLeavesNothingPending) {
+  TestClient waiting(socket);
+  const uint32_t held = waiting.send("test/echo", encodeMethodCall({"hold", Value()}));
   auto doomed = pilvoctl({"call", "test/echo", "hold"});
-  const auto deadline = SteadyClock::now() + std::chrono::seconds(15);
-  // Pending: the two held calls plus the stats call itself.
-  while (*wholeNumberMember(stats(), "pending") < 3 && SteadyClock::now() < deadline) {
-    poll(nullptr, 0, 20);
-  }
-  ASSERT_EQ(wholeNumberMember(stats(), "pending"), 3);
+  ASSERT_TRUE(eventually([&] { return hostStat("pending") == 3; }));  // two held, one stats
   doomed.kill(SIGKILL);
   EXPECT_EQ(doomed.wait(), 128 + SIGKILL);
 
   // Both held results are answered; only the live client gets its answer.
   auto release = pilvoctl({"call", "test/echo", "release"});
   EXPECT_EQ(release.wait(), 0);
-  EXPECT_EQ(release.out, "2\n");
-  Frame frame;
-  ASSERT_EQ(waiting.readFrame(frame, 15000, &error), BridgeClient::ReadStatus::kFrame) << error;
-  EXPECT_EQ(frame.id, heldId);
-  EXPECT_EQ(*decodeMethodResponse(frame.payload).value, MethodResponse(Value("released")));
-  // Once the host has seen the other clients go: `waiting` and the stats client,
-  // and nothing pending but the stats call itself.
-  const auto settle = SteadyClock::now() + std::chrono::seconds(15);
-  Value after = stats();
-  while (*wholeNumberMember(after, "clients") > 2 && SteadyClock::now() < settle) {
-    poll(nullptr, 0, 20);
-    after = stats();
-  }
-  EXPECT_EQ(wholeNumberMember(after, "clients"), 2);
-  EXPECT_EQ(wholeNumberMember(after, "pending"), 1);
+  EXPECT_EQ(release.out(), "2\n");
+  EXPECT_EQ(waiting.reply(held), MethodResponse(Value("released")));
+  // Once the host has seen the others go: `waiting` and the stats client remain.
+  EXPECT_TRUE(eventually([&] { return hostStat("clients") == 2; }));
+  EXPECT_EQ(hostStat("pending"), 1);
 }
 
-TEST_F(BridgeEndToEndTest, LaterListenTakesTheStreamAndGarbageClosesOnlyThatClient) {
-  TestClient first, second;
-  ASSERT_EQ(first.connect(socket_), "");
-  ASSERT_EQ(second.connect(socket_), "");
+TEST_F(BridgeEndToEndTest, StreamFollowsTheLatestListen) {
+  TestClient first(socket), second(socket);
   EXPECT_EQ(first.call("test/events", "listen", Value(1)), MethodResponse(Value()));
-  EXPECT_EQ(first.nextEvent(15000), makeMap({{"listening", 1}}));
   EXPECT_EQ(second.call("test/events", "listen", Value(2)), MethodResponse(Value()));
-  EXPECT_EQ(second.nextEvent(15000), makeMap({{"listening", 2}}));
-  // The first client's cancel no longer concerns the stream.
+  // The first client's cancel no longer concerns the stream, nor do its events.
   EXPECT_EQ(std::get<FlutterError>(first.call("test/events", "cancel")).code, "error");
-  EXPECT_EQ(first.call("test/echo", "emit", Value("only second")), MethodResponse(Value(true)));
-  EXPECT_EQ(second.nextEvent(15000), Value("only second"));
-  EXPECT_EQ(first.nextEvent(100), std::nullopt);
+  first.call("test/echo", "emit", Value("second only"));
+  EXPECT_EQ(first.messages(), std::vector<Message>{event(makeMap({{"listening", 1}}))});
+  EXPECT_EQ(second.messages(2), (std::vector<Message>{event(makeMap({{"listening", 2}})),
+                                                      event(Value("second only"))}));
+  EXPECT_EQ(hostStat("cancels"), 1);  // the first stream, replaced
+}
 
-  // A client that sends garbage is told why and dropped; the stream it held is cancelled.
+TEST_F(BridgeEndToEndTest, MisbehavingClientsAreToldWhyAndDroppedAlone) {
+  TestClient bystander(socket), garbled(socket), greedy(socket);
+  EXPECT_EQ(garbled.call("test/events", "listen"), MethodResponse(Value()));
   const uint8_t garbage[] = {0xff, 0xff, 0xff, 0x7f, 0x01};
-  ASSERT_EQ(write(second.raw().fd(), garbage, sizeof garbage),
-            static_cast<ssize_t>(sizeof garbage));
-  Frame frame;
-  std::string error;
-  EXPECT_EQ(second.raw().readFrame(frame, 15000, &error), BridgeClient::ReadStatus::kError);
-  EXPECT_NE(error.find("larger than the limit"), std::string::npos) << error;
-  EXPECT_EQ(wholeNumberMember(stats(), "cancels"),
-            2);  // replaced by the second listen, then dropped
-  EXPECT_EQ(first.call("test/echo", "echo", Value("still here")),
-            MethodResponse(Value("still here")));
+  ASSERT_EQ(write(garbled.raw().fd(), garbage, sizeof garbage), ssize_t{sizeof garbage});
+  for (int i = 0; i <= 1024; ++i) greedy.send("test/echo", encodeMethodCall({"hold", Value()}));
+  EXPECT_NE(garbled.closedBecause().find("larger than the limit"), std::string::npos);
+  EXPECT_NE(greedy.closedBecause().find("more than 1024 calls waiting"), std::string::npos);
+  EXPECT_EQ(bystander.call("test/echo", "echo", Value(1)), MethodResponse(Value(1)));
+  EXPECT_EQ(hostStat("cancels"), 1);  // the stream the garbled client held
+  EXPECT_TRUE(eventually([&] { return hostStat("clients") == 2; }));
+  EXPECT_EQ(hostStat("pending"), 1);  // the stats call itself
+}
+
+TEST_F(BridgeEndToEndTest, HostCallsTakeTheFirstClientAnswer) {
+  TestClient a(socket), b(socket);
+  b.call("test/echo", "echo");  // both are accepted by now
+  const uint32_t asked = a.send("test/echo", encodeMethodCall({"ask", Value()}));
+  Frame pingA, pingB;
+  ASSERT_EQ(a.raw().readFrame(pingA, kWaitMs, nullptr), BridgeClient::ReadStatus::kFrame);
+  ASSERT_EQ(b.raw().readFrame(pingB, kWaitMs, nullptr), BridgeClient::ReadStatus::kFrame);
+  EXPECT_EQ(pingB.channel, "test/sidebar");
+  ASSERT_NE(pingB.id, 0u);
+  b.raw().sendReply(pingB.id, encodeSuccessEnvelope(Value("b")), nullptr);
+  EXPECT_EQ(a.reply(asked), MethodResponse(Value("b")));
+  a.raw().sendReply(pingA.id, encodeSuccessEnvelope(Value("a")), nullptr);  // too late: dropped
+  EXPECT_EQ(a.call("test/echo", "echo", Value(1)), MethodResponse(Value(1)));
+  EXPECT_EQ(host.err().find("ask was answered more than once"), std::string::npos) << host.err();
+}
+
+TEST_F(BridgeEndToEndTest, AStaleSocketIsReplacedButALiveHostOrAFileIsNot) {
+  const std::string stale = dir.file("stale.sock");  // left behind by a host that died
+  auto dead = spawn({TEST_HOST_PATH, "--socket", stale});
+  ASSERT_TRUE(dead.printed("ready")) << dead.err();
+  dead.kill(SIGKILL);
+  dead.wait();
+  testing::writeFile(dir.file("plain"), "x");
+  for (const auto& [path, why] : std::vector<std::pair<std::string, std::string>>{
+           {socket, "already listening"},
+           {dir.file("plain"), "not a socket"},
+           {"/" + std::string(200, 'x'), "shorter path"}}) {
+    auto refused = spawn({TEST_HOST_PATH, "--socket", path});
+    EXPECT_EQ(refused.wait(), 1);
+    EXPECT_NE(refused.err().find(why), std::string::npos) << refused.err();
+  }
+  auto second = spawn({TEST_HOST_PATH, "--socket", stale});
+  ASSERT_TRUE(second.printed("ready")) << second.err();
+  EXPECT_EQ(testing::fileMode(stale), 0600);
+  second.kill(SIGTERM);
+  EXPECT_EQ(second.wait(), 0);
+  EXPECT_EQ(testing::fileMode(stale), -1);  // removed on the way out
+}
+
+TEST_F(BridgeEndToEndTest, PeersOfAnotherUserAreRefused) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to connect as another user";
+  // Open the file system's door, so only the peer check stands in the way.
+  for (const auto& path : {dir.path(), dir.file("run"), socket}) {
+    ASSERT_EQ(chmod(path.c_str(), 0777), 0);
+  }
+  const pid_t child = fork();
+  if (child == 0) {
+    BridgeClient client;
+    Frame frame;
+    std::string error;
+    _exit(setgid(65534) == 0 && setuid(65534) == 0 && client.connect(socket).empty() &&
+                  client.readFrame(frame, kWaitMs, &error) == BridgeClient::ReadStatus::kError &&
+                  error.find("other users are refused") != std::string::npos
+              ? 0
+              : 1);
+  }
+  int status = -1;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_EQ(status, 0);
+  EXPECT_NE(host.err().find("refused a connection from another user"), std::string::npos);
+  EXPECT_EQ(hostStat("clients"), 1);
 }
 
 }  // namespace

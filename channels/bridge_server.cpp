@@ -254,9 +254,10 @@ struct BridgeServer::Impl {
     std::vector<std::shared_ptr<Client>> targets;
     if (messenger.isEventChannel(channel)) {
       auto it = listeners.find(channel);
+      // The listener stays current after the end of its stream, so that its
+      // "cancel" still reaches the stream handler, as it does in process.
       if (it != listeners.end()) {
         if (auto c = clients.find(it->second); c != clients.end()) targets.push_back(c->second);
-        if (message.empty()) listeners.erase(it);  // end of stream
       }
     } else {
       for (auto& [id, c] : clients) targets.push_back(c);

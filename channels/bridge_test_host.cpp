@@ -1,5 +1,5 @@
-// A small host for the bridge's end-to-end tests: serves "test/echo",
-// the event channel "test/events" and the host-to-UI channel "test/sidebar".
+// The channels that the bridge's end-to-end and UI-side contract tests talk to,
+// and a small host serving them on a socket:
 //
 //   bridge_test_host --socket PATH [--lifetime SECONDS]
 // Prints "ready" once the socket accepts connections; exits on SIGTERM/SIGINT
@@ -9,79 +9,87 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <thread>
 
 #include "channels/flutter_engine.h"
 #include "common/glib_event_loop.h"
 
-namespace {
+namespace pilvo::channels {
 
-using namespace pilvo::channels;
-
-class TestStream : public FlutterStreamHandler {
- public:
-  std::optional<FlutterError> onListen(const Value& arguments,
-                                       std::shared_ptr<FlutterEventSink> events) override {
-    sink = events;
-    sink->success(makeMap({{"listening", arguments}}));
-    return std::nullopt;
-  }
-  std::optional<FlutterError> onCancel(const Value&) override {
-    sink.reset();
-    ++cancels;
-    return std::nullopt;
-  }
-  std::shared_ptr<FlutterEventSink> sink;
-  int cancels = 0;
-};
-
-class TestPlugin : public FlutterPlugin {
- public:
-  TestPlugin(FlutterEngine& engine, std::shared_ptr<TestStream> stream,
-             std::shared_ptr<FlutterMethodChannel> sidebar)
-      : engine_(engine), stream_(std::move(stream)), sidebar_(std::move(sidebar)) {}
-
-  void handleMethodCall(const FlutterMethodCall& call,
-                        std::unique_ptr<FlutterResult> result) override {
-    const std::string& m = call.method;
-    if (m == "echo") {
-      result->success(call.arguments);
-    } else if (m == "fail") {
-      result->error("TEST_FAILURE", "Asked to fail", call.arguments);
-    } else if (m == "hold") {
-      held_.push_back(std::move(result));
-    } else if (m == "release") {
-      const auto count = static_cast<int32_t>(held_.size());
-      for (auto& r : held_) r->success(Value("released"));
-      held_.clear();
-      result->success(Value(count));
-    } else if (m == "stats") {
-      BridgeServer* bridge = engine_.bridge();
-      result->success(
-          makeMap({{"clients", Value::integer(static_cast<int64_t>(bridge->clientCount()))},
-                   {"pending", Value::integer(static_cast<int64_t>(bridge->pendingCallCount()))},
-                   {"cancels", stream_->cancels}}));
-    } else if (m == "broadcast") {
-      sidebar_->invokeMethod("toggle", call.arguments);
-      result->success();
-    } else if (m == "emit" || m == "end") {
-      const bool listening = stream_->sink && stream_->sink->valid();
-      if (listening && m == "emit") stream_->sink->success(call.arguments);
-      if (listening && m == "end") stream_->sink->endOfStream();
-      result->success(Value(listening));
-    } else {
-      result->notImplemented();
+// "test/echo" answers echo, fail, drop (never), twice, worker (from another
+// thread), hold (answered by release), stats (bridge only) and ask (calls
+// "ping" on "test/sidebar"). broadcast (calls "toggle" there), emit, emitError
+// and end (on every sink "test/events" ever gave; void ones drop them) answer
+// whether a stream is listening. A stream starts with the event {"listening":
+// arguments}; listening with the argument "fail" fails.
+void serveTestChannels(FlutterEngine& engine) {
+  struct State : FlutterStreamHandler {
+    std::optional<FlutterError> onListen(const Value& args,
+                                         std::shared_ptr<FlutterEventSink> events) override {
+      sinks.push_back(events);
+      if (args == Value("fail")) return FlutterError{"NO_STREAM", "Asked to fail", Value()};
+      events->success(makeMap({{"listening", args}}));
+      return std::nullopt;
     }
-  }
+    std::optional<FlutterError> onCancel(const Value&) override {
+      ++cancels;
+      return std::nullopt;
+    }
+    std::vector<std::shared_ptr<FlutterEventSink>> sinks;
+    int cancels = 0;
+    std::vector<std::unique_ptr<FlutterResult>> held;
+  };
+  auto state = std::make_shared<State>();
+  auto& registrar = engine.registrarForPlugin("TestPlugins");
+  FlutterEventChannel("test/events", registrar.messenger()).setStreamHandler(state);
+  auto sidebar = std::make_shared<FlutterMethodChannel>("test/sidebar", engine.binaryMessenger());
+  FlutterMethodChannel("test/echo", registrar.messenger())
+      .setMethodCallHandler([&engine, state, sidebar](const FlutterMethodCall& call,
+                                                      std::unique_ptr<FlutterResult> result) {
+        const std::string& m = call.method;
+        if (m == "echo") return result->success(call.arguments);
+        if (m == "fail") return result->error("TEST_FAILURE", "Asked to fail", call.arguments);
+        if (m == "drop") return;
+        if (m == "twice") result->success(Value("first"));
+        if (m == "twice") return result->success(Value("second"));
+        if (m == "worker") return std::thread([&] { result->success(Value("worker")); }).join();
+        if (m == "hold") return state->held.push_back(std::move(result));
+        if (m == "release") {
+          for (auto& r : state->held) r->success(Value("released"));
+          result->success(Value::integer(static_cast<int64_t>(state->held.size())));
+          return state->held.clear();
+        }
+        if (m == "stats") {
+          return result->success(makeMap(
+              {{"clients", Value::integer(static_cast<int64_t>(engine.bridge()->clientCount()))},
+               {"pending",
+                Value::integer(static_cast<int64_t>(engine.bridge()->pendingCallCount()))},
+               {"cancels", state->cancels}}));
+        }
+        if (m == "ask") {  // answered with the value of the first UI answer
+          std::shared_ptr<FlutterResult> asked = std::move(result);
+          return sidebar->invokeMethod("ping", Value(), [asked](MethodResponse r) {
+            asked->success(std::holds_alternative<Value>(r) ? std::get<Value>(r) : Value("none"));
+          });
+        }
+        bool listening = false;
+        for (const auto& sink : state->sinks) {
+          listening = listening || sink->valid();
+          if (m == "emit") sink->success(call.arguments);
+          if (m == "emitError") sink->error({"OOPS", "Asked to", call.arguments});
+          if (m == "end" && sink->valid()) sink->endOfStream();
+        }
+        if (m == "broadcast") sidebar->invokeMethod("toggle", call.arguments);
+        if (m == "broadcast" || m.starts_with("emit") || m == "end") {
+          return result->success(Value(listening));
+        }
+        result->notImplemented();
+      });
+}
 
- private:
-  FlutterEngine& engine_;
-  std::shared_ptr<TestStream> stream_;
-  std::shared_ptr<FlutterMethodChannel> sidebar_;
-  std::vector<std::unique_ptr<FlutterResult>> held_;
-};
+}  // namespace pilvo::channels
 
-}  // namespace
-
+#ifndef PILVO_TEST_CHANNELS_ONLY
 int main(int argc, char** argv) {
   std::string socket;
   double lifetime = 120;
@@ -95,16 +103,8 @@ int main(int argc, char** argv) {
     return 2;
   }
   pilvo::GlibEventLoop loop;
-  FlutterEngine engine(loop);
-  auto& registrar = engine.registrarForPlugin("TestPlugins");
-  auto stream = std::make_shared<TestStream>();
-  auto events = FlutterEventChannel::eventChannelWithName("test/events", registrar.messenger());
-  events->setStreamHandler(stream);
-  auto sidebar =
-      FlutterMethodChannel::methodChannelWithName("test/sidebar", engine.binaryMessenger());
-  FlutterMethodChannel echo("test/echo", registrar.messenger());
-  registrar.addMethodCallDelegate(std::make_shared<TestPlugin>(engine, stream, sidebar), echo);
-
+  pilvo::channels::FlutterEngine engine(loop);
+  pilvo::channels::serveTestChannels(engine);
   if (std::string error = engine.startBridge(socket); !error.empty()) {
     std::fprintf(stderr, "bridge_test_host: %s\n", error.c_str());
     return 1;
@@ -117,3 +117,4 @@ int main(int argc, char** argv) {
   loop.run();
   return 0;
 }
+#endif

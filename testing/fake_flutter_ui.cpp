@@ -45,20 +45,4 @@ std::vector<FlutterMethodCall> FakeFlutterUi::callsOn(const std::string& channel
   return calls;
 }
 
-std::vector<MethodResponse> FakeFlutterUi::eventsOn(const std::string& channel) const {
-  std::vector<MethodResponse> events;
-  for (const auto& m : received_) {
-    if (m.channel != channel || m.bytes.empty()) continue;
-    if (auto event = decodeMethodResponse(m.bytes)) events.push_back(std::move(*event.value));
-  }
-  return events;
-}
-
-bool FakeFlutterUi::streamEnded(const std::string& channel) const {
-  for (const auto& m : received_) {
-    if (m.channel == channel && m.bytes.empty()) return true;
-  }
-  return false;
-}
-
 }  // namespace pilvo::testing

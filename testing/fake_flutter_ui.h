@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "channels/host_messenger.h"
@@ -36,16 +37,14 @@ class FakeFlutterUi {
 
   struct Message {
     std::string channel;
-    channels::Bytes bytes;
+    channels::Bytes bytes;  // empty: end of stream on an event channel
+    friend bool operator==(const Message&, const Message&) = default;
   };
-  // Everything the host sent, in order.
+  // Everything the host sent, in order; take() also forgets it.
   const std::vector<Message>& received() const { return received_; }
+  std::vector<Message> take() { return std::exchange(received_, {}); }
   // The host's own calls on `channel` (e.g. "toggle" on the sidebar channel).
   std::vector<channels::FlutterMethodCall> callsOn(const std::string& channel) const;
-  // Events on an event channel: values and FlutterErrors, without end of stream.
-  std::vector<channels::MethodResponse> eventsOn(const std::string& channel) const;
-  bool streamEnded(const std::string& channel) const;
-  void clear() { received_.clear(); }
 
  private:
   channels::HostMessenger& messenger_;
