@@ -12,6 +12,8 @@ inline constexpr const char* kDbFileName = "agent_events.db";
 inline constexpr const char* kLogFileName = "pilvo-agent.log";
 inline constexpr const char* kTrustedFlagFileName = ".ax_trusted";
 inline constexpr const char* kSupportDirName = "pilvo";
+// Soft limit on SQLite's heap (mostly its page cache) in the agent process.
+inline constexpr long long kSqliteHeapLimitBytes = 512 * 1024;
 
 // Exit statuses (documented in the README).
 inline constexpr int kExitStopped = 0;           // SIGTERM or SIGINT

@@ -1,8 +1,10 @@
 // pilvo-agent: records the application in front, window titles and idle time
 // into the event store until SIGTERM or SIGINT. No arguments, no options.
+#include <sqlite3.h>
 #include <unistd.h>
 
 #include "agent/agent_runner.h"
+#include "agent/constants.h"
 #include "common/glib_event_loop.h"
 #include "x11/x11_platform.h"
 
@@ -25,6 +27,10 @@ class X11AgentPlatform final : public pilvo::agent::AgentPlatform {
 }  // namespace
 
 int main() {
+  // The agent only appends; SQLite's page cache would otherwise grow to its
+  // 2 MB default over a few days of switches and buy nothing. A soft limit on
+  // SQLite's heap makes it recycle cache pages instead.
+  sqlite3_soft_heap_limit64(pilvo::agent::kSqliteHeapLimitBytes);
   pilvo::GlibEventLoop loop;
   const pilvo::agent::AgentPaths paths = pilvo::agent::defaultAgentPaths();
   pilvo::agent::Logger logger(paths.logPath, loop);

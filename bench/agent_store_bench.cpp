@@ -13,6 +13,7 @@
 #include <string>
 
 #include "agent/agent_database.h"
+#include "agent/constants.h"
 #include "common/glib_event_loop.h"
 #include "common/timestamp.h"
 
@@ -21,6 +22,7 @@ using Steady = std::chrono::steady_clock;
 
 int main(int argc, char** argv) {
   const long rows = argc > 1 ? std::atol(argv[1]) : 1000000;
+  sqlite3_soft_heap_limit64(agent::kSqliteHeapLimitBytes);  // as pilvo-agent runs
   char dirTemplate[] = "/tmp/pilvo-bench-XXXXXX";
   const std::string dir = mkdtemp(dirTemplate);
   GlibEventLoop loop;

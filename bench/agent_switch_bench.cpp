@@ -39,6 +39,7 @@ int main(int argc, char** argv) {
   }
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
   const long rssStart = statusField(agent.pid(), "VmRSS");
+  const long anonStart = statusField(agent.pid(), "RssAnon");
 
   std::vector<double> latencyMs;
   long long expectId = agent.maxId();
@@ -53,6 +54,9 @@ int main(int argc, char** argv) {
     latencyMs.push_back(std::chrono::duration<double, std::milli>(Steady::now() - t0).count());
   }
   const long rssAfter = statusField(agent.pid(), "VmRSS");
+  const long anonAfter = statusField(agent.pid(), "RssAnon");
+  const long shmemAfter = statusField(agent.pid(), "RssShmem");
+  const long fileAfter = statusField(agent.pid(), "RssFile");
 
   const Usage idle0 = usage(agent.pid());
   std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
@@ -80,6 +84,8 @@ int main(int argc, char** argv) {
               sum / static_cast<double>(latencyMs.size()));
   std::printf("resident memory after start       %ld kB\n", rssStart);
   std::printf("resident memory after switches    %ld kB\n", rssAfter);
+  std::printf("  of which heap and stacks        %ld kB (%ld kB after start)\n", anonAfter, anonStart);
+  std::printf("  of which mapped files           %ld kB (libraries, SQLite's -shm)\n", fileAfter + shmemAfter);
   std::printf("untouched %.0f s: cpu %.3f s (%.3f %%), wakeups %ld\n", seconds,
               idle1.cpu - idle0.cpu, 100 * (idle1.cpu - idle0.cpu) / seconds,
               idle1.wakeups - idle0.wakeups);
