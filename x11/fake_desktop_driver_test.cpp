@@ -15,9 +15,8 @@ class FakeDesktopDriver final : public DesktopDriver {
   Accessibility& accessibility() override { return accessibility_; }
 
   uint64_t openWindow(const std::string& name, const std::string& title) override {
-    auto [it, inserted] = apps_.try_emplace(name);
-    if (inserted)
-      it->second = RunningApp{.bundleId = name, .localizedName = name, .pid = nextPid_++};
+    if (!apps_.contains(name))
+      apps_[name] = {.bundleId = name, .localizedName = name, .pid = nextPid_++};
     const uint64_t window = nextWindow_++;
     owners_[window] = name;
     accessibility_.setTitle(window, repairUtf8(title));

@@ -39,4 +39,18 @@ using DriverFactory = std::function<std::unique_ptr<DesktopDriver>()>;
 
 class PlatformContractTest : public ::testing::TestWithParam<DriverFactory> {};
 
+// Records a workspace's notifications while it lives.
+struct WorkspaceRecorder : WorkspaceObserver {
+  explicit WorkspaceRecorder(Workspace& workspace) : workspace(workspace) {
+    workspace.setObserver(this);
+  }
+  ~WorkspaceRecorder() override { workspace.setObserver(nullptr); }
+  void appDidActivate(const RunningApp& app) override { activated.push_back(app); }
+  void appDidTerminate(const RunningApp& app) override { terminated.push_back(app); }
+
+  Workspace& workspace;
+  std::vector<RunningApp> activated;
+  std::vector<RunningApp> terminated;
+};
+
 }  // namespace pilvo::testing
