@@ -109,10 +109,10 @@ WindowIdentityFacts WindowReader::identityFacts(Window window) {
 int32_t WindowReader::processId(Window window) {
   if (connection_.lost()) return 0;
   if (xresClientIds_) {
-    XResClientIdSpec spec{window, XRES_CLIENT_ID_PID_MASK};
+    XResClientIdSpec clientId{window, XRES_CLIENT_ID_PID_MASK};
     long count = 0;
     XResClientIdValue* values = nullptr;
-    const Status status = XResQueryClientIds(connection_.display(), 1, &spec, &count, &values);
+    const Status status = XResQueryClientIds(connection_.display(), 1, &clientId, &count, &values);
     int32_t pid = 0;
     if (status == Success && values) {
       for (long i = 0; i < count && pid <= 0; ++i) pid = XResGetClientPid(&values[i]);
