@@ -1,5 +1,5 @@
-// Tracking platform whose applications the test sets; records what it was
-// asked to bring forward or launch.
+// Tracking platform whose desktop the test sets through the public members;
+// records what it was asked to bring forward or launch.
 #pragma once
 
 #include <optional>
@@ -11,36 +11,27 @@
 
 namespace pilvo::testing {
 
-class FakeTrackingPlatform final : public tracking::TrackingPlatform {
- public:
-  std::optional<RunningApp> frontmostApplication() override { return frontmost_; }
-  std::vector<RunningApp> runningApplications() override { return running_; }
-  std::optional<std::string> ownBundleIdentifier() override { return ownId_; }
-  std::string applicationSupportPath() override { return supportPath_; }
-  void activate(const RunningApp& app) override { activated_.push_back(app); }
-  bool launch(const std::string& bundleId) override;
+struct FakeTrackingPlatform final : tracking::TrackingPlatform {
+  std::optional<RunningApp> frontmostApplication() override { return frontmost; }
+  std::vector<RunningApp> runningApplications() override { return running; }
+  std::optional<std::string> ownBundleIdentifier() override { return ownId; }
+  std::string applicationSupportPath() override { return supportPath; }
+  void activate(const RunningApp& app) override { activated.push_back(app.window); }
+  // Starts only identifiers with an installed desktop entry.
+  bool launch(const std::string& bundleId) override {
+    if (!installed.contains(bundleId)) return false;
+    launched.push_back(bundleId);
+    return true;
+  }
 
-  // Test controls.
-  void setFrontmost(std::optional<RunningApp> app) { frontmost_ = std::move(app); }
-  void setRunning(std::vector<RunningApp> apps) { running_ = std::move(apps); }
-  void setOwnBundleIdentifier(std::optional<std::string> id) { ownId_ = std::move(id); }
-  void setSupportPath(std::string path) { supportPath_ = std::move(path); }
-  // Identifiers that have an installed desktop entry.
-  void addInstalled(std::string bundleId) { installed_.insert(std::move(bundleId)); }
-
-  // What was brought forward, and what was started, in order.
-  const std::vector<RunningApp>& activated() const { return activated_; }
-  const std::vector<std::string>& launched() const { return launched_; }
-  int openedCount() const { return static_cast<int>(activated_.size() + launched_.size()); }
-
- private:
-  std::optional<RunningApp> frontmost_;
-  std::vector<RunningApp> running_;
-  std::optional<std::string> ownId_ = std::string("com.pilvo.Pilvo");
-  std::string supportPath_ = "/home/user/.local/share";
-  std::set<std::string> installed_;
-  std::vector<RunningApp> activated_;
-  std::vector<std::string> launched_;
+  std::optional<RunningApp> frontmost;
+  std::vector<RunningApp> running;
+  std::optional<std::string> ownId = "com.pilvo.Pilvo";
+  std::string supportPath = "/home/user/.local/share";
+  std::set<std::string> installed;
+  // The windows brought forward, and the identifiers started, in order.
+  std::vector<uint64_t> activated;
+  std::vector<std::string> launched;
 };
 
 }  // namespace pilvo::testing
