@@ -233,30 +233,28 @@ class BridgeEndToEndTest : public ::testing::Test, public TestHost {
 
 TEST_F(BridgeEndToEndTest, PilvoctlCallPrintsTheReplyAndExitsByOutcome) {
   EXPECT_EQ(testing::fileMode(dir.file("run")), 0700);
-  struct Case {
-    std::vector<std::string> args;
-    int status;
-    std::string out, err;
-  };
-  const std::vector<Case> cases = {
+  // pilvoctl arguments, exit status, standard output, part of standard error
+  const std::vector<std::tuple<std::vector<std::string>, int, std::string, std::string>> cases = {
       {{"call", "test/echo", "echo", R"({"b":[1,2.5,"x",null],"a":{"$int64":5}})"},
        0,
-       "{\"b\":[1,2.5,\"x\",null],\"a\":5}\n"},
+       "{\"b\":[1,2.5,\"x\",null],\"a\":5}\n",
+       ""},
       {{"call", "test/echo", "fail", "[true]"},
        1,
-       "{\"code\":\"TEST_FAILURE\",\"message\":\"Asked to fail\",\"details\":[true]}\n"},
+       "{\"code\":\"TEST_FAILURE\",\"message\":\"Asked to fail\",\"details\":[true]}\n",
+       ""},
       {{"call", "test/echo", "nothing"}, 2, "", "not implemented"},
-      {{"call", "test/echo", "echo", "{nope"}, 4, ""},
+      {{"call", "test/echo", "echo", "{nope"}, 4, "", ""},
       {{"--socket", dir.file("none.sock"), "call", "test/echo", "echo"},
        3,
        "",
        "Is Pilvo running?"},
   };
-  for (const auto& c : cases) {
-    auto child = pilvoctl(c.args);
-    EXPECT_EQ(child.wait(), c.status) << c.args[2];
-    EXPECT_EQ(child.out(), c.out) << c.args[2];
-    EXPECT_NE(child.err().find(c.err), std::string::npos) << child.err();
+  for (const auto& [args, status, out, err] : cases) {
+    auto child = pilvoctl(args);
+    EXPECT_EQ(child.wait(), status) << args.back();
+    EXPECT_EQ(child.out(), out) << args.back();
+    EXPECT_NE(child.err().find(err), std::string::npos) << child.err();
   }
 }
 
@@ -289,9 +287,7 @@ TEST_F(BridgeEndToEndTest, ClientKilledMidCallLeavesNothingPending) {
   EXPECT_EQ(doomed.wait(), 128 + SIGKILL);
 
   // Both held results are answered; only the live client gets its answer.
-  auto release = pilvoctl({"call", "test/echo", "release"});
-  EXPECT_EQ(release.wait(), 0);
-  EXPECT_EQ(release.out(), "2\n");
+  EXPECT_EQ(TestClient(socket).call("test/echo", "release"), MethodResponse(Value(2)));
   EXPECT_EQ(waiting.reply(held), MethodResponse(Value("released")));
   // Once the host has seen the others go: `waiting` and the stats client remain.
   EXPECT_TRUE(eventually([&] { return hostStat("clients") == 2; }));

@@ -78,8 +78,6 @@ TEST(JsonMappingTest, NumbersStringsAndForcedTypes) {
   // Back to JSON and in again: nothing lost, member order kept.
   const Json json = valueToJson(expected);
   EXPECT_EQ(json.begin().key(), "z");
-  EXPECT_EQ(json["b"].dump(), R"({"$bytes":"AAH/"})");
-  EXPECT_EQ(json["f"].dump(), "1.0");
   EXPECT_EQ(*valueFromJson(json, &error), expected);
 
   for (const char* bad :

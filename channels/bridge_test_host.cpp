@@ -2,7 +2,7 @@
 // and a small host serving them on a socket:
 //
 //   bridge_test_host --socket PATH [--lifetime SECONDS]
-// Prints "ready" once the socket accepts connections; exits on SIGTERM/SIGINT
+// Prints "ready" once the socket accepts connections; exits on SIGTERM
 // or after the lifetime (default 120 s), so a stuck test never leaves it behind.
 #include <signal.h>
 
@@ -91,17 +91,12 @@ void serveTestChannels(FlutterEngine& engine) {
 
 #ifndef PILVO_TEST_CHANNELS_ONLY
 int main(int argc, char** argv) {
-  std::string socket;
-  double lifetime = 120;
-  for (int i = 1; i + 1 < argc; i += 2) {
-    const std::string arg = argv[i];
-    if (arg == "--socket") socket = argv[i + 1];
-    if (arg == "--lifetime") lifetime = std::atof(argv[i + 1]);
-  }
-  if (socket.empty()) {
+  if (argc != 3 && argc != 5) {
     std::fprintf(stderr, "usage: bridge_test_host --socket PATH [--lifetime SECONDS]\n");
     return 2;
   }
+  const std::string socket = argv[2];
+  const double lifetime = argc == 5 ? std::atof(argv[4]) : 120;
   pilvo::GlibEventLoop loop;
   pilvo::channels::FlutterEngine engine(loop);
   pilvo::channels::serveTestChannels(engine);
@@ -110,7 +105,6 @@ int main(int argc, char** argv) {
     return 1;
   }
   auto term = loop.addSignal(SIGTERM, [&] { loop.quit(); });
-  auto interrupt = loop.addSignal(SIGINT, [&] { loop.quit(); });
   auto deadline = loop.addTimer(lifetime, false, [&] { loop.quit(); });
   std::printf("ready\n");
   std::fflush(stdout);

@@ -142,7 +142,6 @@ TEST(StandardCodecTest, RejectsMalformedInputSayingWhy) {
       {msg, hex("0b ff ff ff ff 7f 00 00"), "larger than the rest"},
       {msg, hex("0c ff ff ff ff ff 00"), "larger than the rest"},
       {msg, hex("0d ff ff ff ff ff 00 00"), "larger than the rest"},
-      {msg, hex("0c 02 00"), "larger than the rest"},
       {call, {}, "ends inside a value"},
       {call, hex("03 01 00 00 00 00"), "method name"},
       {call, hex("07 01 61"), "ends inside a value"},

@@ -14,21 +14,6 @@ FakeFlutterUi::FakeFlutterUi(HostMessenger& messenger) : messenger_(messenger) {
 
 FakeFlutterUi::~FakeFlutterUi() { messenger_.setUiSide(nullptr); }
 
-FakeFlutterUi::Reply FakeFlutterUi::invoke(const std::string& channel, const std::string& method,
-                                           Value arguments) {
-  auto slot = std::make_shared<std::optional<MethodResponse>>();
-  messenger_.deliverFromUi(channel, encodeMethodCall({method, std::move(arguments)}),
-                           [slot](Bytes reply) {
-                             auto decoded = decodeMethodResponse(reply);
-                             if (decoded) {
-                               *slot = std::move(*decoded.value);
-                             } else {
-                               *slot = FlutterError{"MALFORMED_REPLY", decoded.error, Value()};
-                             }
-                           });
-  return slot;
-}
-
 std::shared_ptr<std::optional<Bytes>> FakeFlutterUi::sendRaw(const std::string& channel,
                                                              Bytes message) {
   auto slot = std::make_shared<std::optional<Bytes>>();

@@ -1,11 +1,11 @@
 // Stands in for the UI side of the channels in tests: attaches to a
-// HostMessenger, calls host channels as the UI would and records everything
+// HostMessenger, sends to host channels as the UI would and records everything
 // the host sends (its own calls, events, end of stream).
 //
 //   FakeFlutterUi ui(engine.binaryMessenger());
-//   auto reply = ui.invoke("com.tavik/tracking", "getAppSupportPath");
+//   auto reply = ui.sendRaw("com.tavik/tracking", encodeMethodCall({"getAppSupportPath", {}}));
 //   loop.runUntilIdle();
-//   EXPECT_EQ(std::get<Value>(**reply), Value("/home/u/.local/share/pilvo"));
+//   EXPECT_EQ(*decodeMethodResponse(**reply).value, MethodResponse(Value("/data")));
 #pragma once
 
 #include <memory>
@@ -26,12 +26,8 @@ class FakeFlutterUi {
   FakeFlutterUi(const FakeFlutterUi&) = delete;
   FakeFlutterUi& operator=(const FakeFlutterUi&) = delete;
 
-  using Reply = std::shared_ptr<std::optional<channels::MethodResponse>>;
-  // Calls `method` on `channel`; the reply fills in once the loop has run.
-  // An undecodable reply shows up as FlutterError "MALFORMED_REPLY".
-  Reply invoke(const std::string& channel, const std::string& method,
-               channels::Value arguments = {});
-  // Sends raw bytes; the raw reply fills in once the loop has run.
+  // Sends a message (e.g. an encoded method call) as the UI would; the reply
+  // fills in once the loop has run.
   std::shared_ptr<std::optional<channels::Bytes>> sendRaw(const std::string& channel,
                                                           channels::Bytes message);
 
