@@ -2,6 +2,8 @@
 
 #include <atomic>
 
+#include "channels/incoming_call.h"
+
 namespace pilvo::channels {
 namespace {
 
@@ -65,16 +67,12 @@ void FlutterEventChannel::setStreamHandler(std::shared_ptr<FlutterStreamHandler>
   messenger_.setMessageHandler(
       name_, [state, name = name_, &messenger = messenger_, log = log_](
                  ByteView message, std::unique_ptr<BinaryResponder> responder) {
-        auto call = decodeMethodCall(message);
-        if (!call) {
-          if (log) log("malformed call on \"" + name + "\": " + call.error);
-          responder->respond(encodeErrorEnvelope({"MALFORMED_CALL", call.error, Value()}));
-          return;
-        }
+        auto call = decodeIncomingCall(name, message, *responder, log);
+        if (!call) return;
         auto reply = [&responder](const std::optional<FlutterError>& error) {
           responder->respond(error ? encodeErrorEnvelope(*error) : encodeSuccessEnvelope(Value()));
         };
-        if (call.value->method == "listen") {
+        if (call->method == "listen") {
           if (state->sink) {
             state->sink->invalidate();
             state->sink.reset();
@@ -84,20 +82,20 @@ void FlutterEventChannel::setStreamHandler(std::shared_ptr<FlutterStreamHandler>
           }
           auto sink = std::make_shared<ChannelEventSink>(name, messenger, log);
           state->sink = sink;
-          auto error = state->handler->onListen(call.value->arguments, sink);
+          auto error = state->handler->onListen(call->arguments, sink);
           if (error) {
             sink->invalidate();
             if (state->sink == sink) state->sink.reset();
           }
           reply(error);
-        } else if (call.value->method == "cancel") {
+        } else if (call->method == "cancel") {
           if (!state->sink) {
             reply(FlutterError{"error", "No active stream to cancel", Value()});
             return;
           }
           state->sink->invalidate();
           state->sink.reset();
-          reply(state->handler->onCancel(call.value->arguments));
+          reply(state->handler->onCancel(call->arguments));
         } else {
           responder->respond({});
         }

@@ -1,5 +1,7 @@
 #include "channels/method_channel.h"
 
+#include "channels/incoming_call.h"
+
 namespace pilvo::channels {
 
 FlutterMethodChannel::FlutterMethodChannel(std::string name, BinaryMessenger& messenger,
@@ -44,17 +46,13 @@ void FlutterMethodChannel::setMethodCallHandler(MethodCallHandler handler) {
   messenger_.setMessageHandler(
       name_, [name = name_, handler = std::move(handler), log = log_](
                  ByteView message, std::unique_ptr<BinaryResponder> responder) {
-        auto call = decodeMethodCall(message);
-        if (!call) {
-          if (log) log("malformed call on \"" + name + "\": " + call.error);
-          responder->respond(encodeErrorEnvelope({"MALFORMED_CALL", call.error, Value()}));
-          return;
-        }
+        auto call = decodeIncomingCall(name, message, *responder, log);
+        if (!call) return;
         std::shared_ptr<BinaryResponder> shared = std::move(responder);
         auto result = std::make_unique<FlutterResult>(
             [shared](MethodResponse response) { shared->respond(encodeMethodResponse(response)); },
-            "\"" + name + "\" " + call.value->method, log);
-        handler(*call.value, std::move(result));
+            "\"" + name + "\" " + call->method, log);
+        handler(*call, std::move(result));
       });
 }
 
