@@ -303,9 +303,12 @@ TEST_F(AgentIntegrationTest, StoreThatCannotBeOpenedIsFatal) {
   pilvo::testing::writeFile(home_.file("data/pilvo"), "a file where the directory should be");
   ::mkdir(home_.file("ro").c_str(), 0555);
   ::chmod(home_.path().c_str(), 0755);
+  // A copy the other user can reach, wherever the build directory lies.
+  const std::string agent = home_.file("pilvo-agent");
+  ASSERT_EQ(runCommand("cp " + agentPath() + " " + agent + " && chmod 755 " + agent), 0);
   for (const std::string& data : {home_.file("data"), home_.file("ro")}) {
     std::string cmd = "env -i DISPLAY=\"$DISPLAY\" HOME=" + home_.file("home") + " XDG_DATA_HOME=" +
-                      data + " XDG_STATE_HOME=" + data + "/state " + agentPath() + " 2>" + stderrPath();
+                      data + " XDG_STATE_HOME=" + data + "/state " + agent + " 2>" + stderrPath();
     if (geteuid() == 0) cmd = "setpriv --reuid=65534 --regid=65534 --clear-groups " + cmd;
     const int status = std::system(("timeout 10 " + cmd).c_str());
     ASSERT_TRUE(WIFEXITED(status));
