@@ -1,7 +1,6 @@
 #include "agent/agent_database.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include "agent/constants.h"
@@ -28,17 +27,6 @@ constexpr const char* kInsert =
     "INSERT INTO events (timestamp, type, bundle_id, window_title, synced) VALUES (?, ?, ?, ?, 0)";
 constexpr const char* kPrune = "DELETE FROM events WHERE timestamp < ? AND synced = 1";
 
-// Creates the file 0600 before SQLite opens it; SQLite gives its -wal and -shm
-// side files the mode of the database file.
-void createPrivateFile(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-  if (fd >= 0) {
-    struct stat st {};
-    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 0777) != 0600) fchmod(fd, 0600);
-    ::close(fd);
-  }
-}
-
 // Binds UTF-8 text with its full byte length, so text with an embedded NUL is
 // stored whole rather than cut at the first zero byte.
 void bindOptionalText(sqlite3_stmt* stmt, int index, const std::optional<std::string>& value) {
@@ -63,7 +51,9 @@ void AgentDatabase::open(const std::string& supportDir) {
   dbPath_ = supportDir + "/" + kDbFileName;
   logger_.log("Opening database at " + dbPath_);
 
-  createPrivateFile(dbPath_);
+  // Created 0600 before SQLite opens it: SQLite gives its -wal and -shm side
+  // files the mode of the database file.
+  if (const int fd = openPrivateFile(dbPath_, O_RDWR | O_CREAT | O_NOFOLLOW); fd >= 0) ::close(fd);
   sqlite3* handle = nullptr;
   if (sqlite3_open(dbPath_.c_str(), &handle) != SQLITE_OK) {
     const std::string message = handle ? sqlite3_errmsg(handle) : "out of memory";

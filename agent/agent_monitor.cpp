@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "agent/constants.h"
+#include "common/private_files.h"
 
 namespace pilvo::agent {
 
@@ -107,8 +108,7 @@ std::string AgentMonitor::trustedFlagPath() const {
 void AgentMonitor::writeAXTrustedFlag(bool trusted) {
   const std::string path = trustedFlagPath();
   if (trusted) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd >= 0) ::close(fd);
+    if (const int fd = openPrivateFile(path, O_WRONLY | O_CREAT | O_TRUNC); fd >= 0) ::close(fd);
   } else {
     std::remove(path.c_str());
   }

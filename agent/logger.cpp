@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <glib.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include "common/private_files.h"
@@ -17,11 +16,7 @@ Logger::Logger(const std::string& path, const Clock& clock, std::FILE* err)
   const bool dirOk = makePrivateDirectory(dir).empty();
   g_free(dir);
   if (!dirOk) return;
-  fd_ = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0600);
-  if (fd_ >= 0) {
-    struct stat st {};
-    if (fstat(fd_, &st) == 0 && (st.st_mode & 0777) != 0600) fchmod(fd_, 0600);
-  }
+  fd_ = openPrivateFile(path, O_WRONLY | O_APPEND | O_CREAT);
 }
 
 Logger::~Logger() {

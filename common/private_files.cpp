@@ -1,5 +1,6 @@
 #include "common/private_files.h"
 
+#include <fcntl.h>
 #include <glib.h>
 #include <sys/stat.h>
 
@@ -19,6 +20,14 @@ std::string makePrivateDirectory(const std::string& path) {
   }
   if ((st.st_mode & 0777) != 0700) chmod(path.c_str(), 0700);
   return {};
+}
+
+int openPrivateFile(const std::string& path, int flags) {
+  const int fd = ::open(path.c_str(), flags | O_CLOEXEC | O_NOCTTY, 0600);
+  if (fd < 0) return -1;
+  struct stat st {};
+  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 0777) != 0600) fchmod(fd, 0600);
+  return fd;
 }
 
 void restrictToOwner(const std::string& path) {
