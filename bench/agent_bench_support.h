@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -151,6 +152,34 @@ class AgentUnderTest {
   pid_t pid_ = -1;
   sqlite3* db_ = nullptr;
   bool stopped_ = false;
+};
+
+// Two windows of two applications, the first brought to the front, and an
+// agent that has recorded it. Exits with a message when either is missing.
+struct BenchDesktop {
+  BenchDesktop(const char* agentPath, const char* first, const char* second) {
+    dpy = XOpenDisplay(nullptr);
+    if (!dpy) {
+      std::fprintf(stderr, "no X display: run through scripts/with-x-session.sh\n");
+      std::exit(2);
+    }
+    a = makeWindow(dpy, first);
+    b = makeWindow(dpy, second);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the window manager maps them
+    requestActivation(dpy, a);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    agent = std::make_unique<AgentUnderTest>(agentPath);
+    if (!agent->db() || !agent->waitForId(1)) {
+      std::fprintf(stderr, "the agent wrote no first row (see %s/agent.stderr)\n",
+                   agent->dir().c_str());
+      std::exit(1);
+    }
+  }
+
+  Display* dpy = nullptr;
+  Window a = 0;
+  Window b = 0;
+  std::unique_ptr<AgentUnderTest> agent;
 };
 
 }  // namespace pilvo::bench

@@ -22,21 +22,11 @@ int main(int argc, char** argv) {
   }
   const int switches = argc > 2 ? std::atoi(argv[2]) : 10000;
   const double seconds = argc > 3 ? std::atof(argv[3]) : 60;
-  Display* dpy = XOpenDisplay(nullptr);
-  if (!dpy) {
-    std::fprintf(stderr, "no X display: run through scripts/with-x-session.sh\n");
-    return 2;
-  }
-  Window a = makeWindow(dpy, "PilvoBenchA");
-  Window b = makeWindow(dpy, "PilvoBenchB");
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));  // let the window manager map them
-  requestActivation(dpy, a);
-
-  AgentUnderTest agent(argv[1]);
-  if (!agent.db() || !agent.waitForId(1)) {
-    std::fprintf(stderr, "the agent wrote no first row (see %s/agent.stderr)\n", agent.dir().c_str());
-    return 1;
-  }
+  BenchDesktop desktop(argv[1], "PilvoBenchA", "PilvoBenchB");
+  Display* dpy = desktop.dpy;
+  const Window a = desktop.a;
+  const Window b = desktop.b;
+  AgentUnderTest& agent = *desktop.agent;
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
   const long rssStart = statusField(agent.pid(), "VmRSS");
   const long anonStart = statusField(agent.pid(), "RssAnon");

@@ -36,22 +36,11 @@ int main(int argc, char** argv) {
   }
   const double seconds = argc > 2 ? std::atof(argv[2]) : 10;
   const int rate = argc > 3 ? std::atoi(argv[3]) : 1000;
-  Display* dpy = XOpenDisplay(nullptr);
-  if (!dpy) {
-    std::fprintf(stderr, "no X display: run through scripts/with-x-session.sh\n");
-    return 2;
-  }
-  Window flood = makeWindow(dpy, "PilvoBenchFlood");
-  Window other = makeWindow(dpy, "PilvoBenchOther");
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  requestActivation(dpy, flood);
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));
-
-  AgentUnderTest agent(argv[1]);
-  if (!agent.db() || !agent.waitForId(1)) {
-    std::fprintf(stderr, "the agent wrote no first row (see %s/agent.stderr)\n", agent.dir().c_str());
-    return 1;
-  }
+  BenchDesktop desktop(argv[1], "PilvoBenchFlood", "PilvoBenchOther");
+  Display* dpy = desktop.dpy;
+  const Window flood = desktop.a;
+  const Window other = desktop.b;
+  AgentUnderTest& agent = *desktop.agent;
   const long rssStart = statusField(agent.pid(), "VmRSS");
 
   // Reader: every new row, with the latency its title tells.

@@ -15,8 +15,9 @@ echo "== Agent end to end (switch latency, memory, CPU)"
 PILVO_FORCE_XVFB=1 "$here/with-x-session.sh" "$build/bench/agent_switch_bench" \
   "$build/agent/pilvo-agent" "$switches" "$seconds"
 echo
-echo "== X11 platform: raw input and window events"
-PILVO_FORCE_XVFB=1 "$here/with-x-session.sh" "$build/bench/agent_input_bench" "$seconds"
+echo "== Agent under a title flood"
+PILVO_FORCE_XVFB=1 "$here/with-x-session.sh" "$build/bench/agent_title_bench" \
+  "$build/agent/pilvo-agent" "$([ "${QUICK:-0}" = 1 ] && echo 2 || echo 10)" 1000
 echo
 echo "== Channel layer: codec"
 "$build/bench/channels_codec_bench"
