@@ -22,6 +22,7 @@
 
 #include "agent/agent_test_support.h"
 #include "testing/temp_dir.h"
+#include "testing/wait.h"
 
 namespace pilvo::agent {
 namespace {
@@ -30,18 +31,9 @@ using test::EventRow;
 using test::readEvents;
 using pilvo::testing::readFile;
 using pilvo::testing::TempDir;
+using pilvo::testing::waitUntil;
 
 std::optional<std::string> s(const char* v) { return std::string(v); }
-
-// Polls `done` every 20 ms for at most `seconds`.
-bool waitFor(const std::function<bool()>& done, double seconds = 5.0) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-  while (std::chrono::steady_clock::now() < end) {
-    if (done()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return done();
-}
 
 int runCommand(const std::string& cmd) { return std::system((cmd + " >/dev/null 2>&1").c_str()); }
 
@@ -125,7 +117,7 @@ class AgentProcess {
     return waitExit();
   }
   int waitExit(double seconds = 10) {
-    waitFor([&] { return reap(); }, seconds);
+    waitUntil([&] { return reap(); }, seconds);
     return status_ ? *status_ : -1;
   }
 
@@ -166,7 +158,7 @@ class AgentIntegrationTest : public ::testing::Test {
     const size_t runsBefore = count(log(), "entering run loop");
     auto agent = std::make_unique<AgentProcess>(env(), stderrPath());
     if (waitRunning) {
-      EXPECT_TRUE(waitFor([&] { return count(log(), "entering run loop") > runsBefore; }))
+      EXPECT_TRUE(waitUntil([&] { return count(log(), "entering run loop") > runsBefore; }))
           << readFile(stderrPath());
     }
     return agent;
@@ -181,7 +173,7 @@ class AgentIntegrationTest : public ::testing::Test {
     // A window mapped while the window manager is still starting may never be
     // managed; mapping it again once a second gets it seen.
     int tries = 0;
-    EXPECT_TRUE(waitFor(
+    EXPECT_TRUE(waitUntil(
         [&] {
           if (runCommand(std::string("wmctrl -l | grep -q ") + hex) == 0) return true;
           if (++tries % 50 == 0) w.remap();
@@ -191,7 +183,7 @@ class AgentIntegrationTest : public ::testing::Test {
     return w;
   }
   bool rowsBecome(const std::vector<EventRow>& expected, double seconds = 5) {
-    return waitFor([&] { return readEvents(dbPath()) == expected; }, seconds);
+    return waitUntil([&] { return readEvents(dbPath()) == expected; }, seconds);
   }
   size_t rowCount() { return readEvents(dbPath()).size(); }
 
@@ -220,9 +212,9 @@ TEST_F(AgentIntegrationTest, RecordsSwitchesBetweenApplicationsAndStopsCleanly) 
   // The active-window notification carries no value, so each step waits for
   // its row: switches faster than the agent reads them merge into the last.
   ASSERT_TRUE(b.activate());
-  ASSERT_TRUE(waitFor([&] { return rowCount() == 2; }));
+  ASSERT_TRUE(waitUntil([&] { return rowCount() == 2; }));
   ASSERT_TRUE(a2.activate());
-  ASSERT_TRUE(waitFor([&] { return rowCount() == 3; }));
+  ASSERT_TRUE(waitUntil([&] { return rowCount() == 3; }));
   ASSERT_TRUE(a.activate());  // a move inside Alpha: a title row, not a switch
   const std::vector<EventRow> expected = {
       {"appSwitch", s("PilvoTestAlpha"), s("alpha one")},
@@ -243,7 +235,7 @@ TEST_F(AgentIntegrationTest, RecordsSwitchesBetweenApplicationsAndStopsCleanly) 
 
   // A second start keeps every row and records the front application again.
   auto again = startAgent();
-  EXPECT_TRUE(waitFor([&] { return rowCount() == expected.size() + 1; }));
+  EXPECT_TRUE(waitUntil([&] { return rowCount() == expected.size() + 1; }));
   EXPECT_EQ(again->stop(SIGTERM), 0);
 }
 
@@ -260,12 +252,12 @@ TEST_F(AgentIntegrationTest, TitlesFollowOnlyTheApplicationInFront) {
   // step waits for its row before the next change.
   back.setTitle("renamed in the back");
   front.setTitle("second");
-  EXPECT_TRUE(waitFor([&] { return rowCount() == 2; }));
+  EXPECT_TRUE(waitUntil([&] { return rowCount() == 2; }));
   // xdotool sets WM_NAME and _NET_WM_NAME: one change, one row.
   ASSERT_TRUE(runCommand("xdotool set_window --name third " + std::to_string(front.id())) == 0);
-  EXPECT_TRUE(waitFor([&] { return rowCount() == 3; }));
+  EXPECT_TRUE(waitUntil([&] { return rowCount() == 3; }));
   front.setTitle("third");  // the same title again is still a change the client made
-  EXPECT_TRUE(waitFor([&] { return rowCount() == 4; }));
+  EXPECT_TRUE(waitUntil([&] { return rowCount() == 4; }));
   ASSERT_TRUE(front.activate());  // re-activating the same application writes nothing
   ASSERT_TRUE(untitled.activate());  // focus moves to a window of the same application
   const std::vector<EventRow> expected = {
@@ -275,7 +267,7 @@ TEST_F(AgentIntegrationTest, TitlesFollowOnlyTheApplicationInFront) {
       {"windowChange", s("PilvoTestFront"), s("third")},
       {"windowChange", s("PilvoTestFront"), std::nullopt}};
   EXPECT_TRUE(rowsBecome(expected)) << describe(readEvents(dbPath()));
-  EXPECT_TRUE(waitFor([&] { return pilvo::testing::fileMode(home_.file("data/pilvo/.ax_trusted")) >= 0; }));
+  EXPECT_TRUE(waitUntil([&] { return pilvo::testing::fileMode(home_.file("data/pilvo/.ax_trusted")) >= 0; }));
   EXPECT_EQ(agent->stop(), 0);
 }
 
@@ -288,7 +280,7 @@ TEST_F(AgentIntegrationTest, UntrustedWindowPropertiesNeverStopTheAgent) {
   ASSERT_TRUE(bad.activate());
   bad.destroy();  // vanishes right after the switch, while the agent may still query it
   ASSERT_TRUE(ok.activate());
-  ASSERT_TRUE(waitFor([&] { return rowCount() >= 3; }));
+  ASSERT_TRUE(waitUntil([&] { return rowCount() >= 3; }));
   auto rows = readEvents(dbPath());
   EXPECT_EQ(rows[1].bundleId, s("Bad\xEF\xBF\xBD\xEF\xBF\xBD" "Class")) << describe(rows);
   EXPECT_EQ(rows[1].title, s("title \xEF\xBF\xBD broken"));
@@ -324,7 +316,7 @@ TEST_F(AgentIntegrationTest, StoreThatCannotBeOpenedIsFatal) {
 TEST_F(AgentIntegrationTest, UnusableLogDirectoryKeepsEveryLineOnStandardError) {
   pilvo::testing::writeFile(home_.file("state"), "not a directory");
   auto agent = startAgent(/*waitRunning=*/false);
-  ASSERT_TRUE(waitFor([&] { return readFile(stderrPath()).find("entering run loop") != std::string::npos; }));
+  ASSERT_TRUE(waitUntil([&] { return readFile(stderrPath()).find("entering run loop") != std::string::npos; }));
   EXPECT_EQ(agent->stop(), 0);
   const std::string err = readFile(stderrPath());
   EXPECT_NE(err.find("PilvoAgent starting (pid "), std::string::npos);
@@ -339,7 +331,7 @@ TEST_F(AgentIntegrationTest, StoreKilledDuringABurstStaysIntact) {
   ASSERT_TRUE(a.activate());
   for (int i = 0; i < 300; ++i) a.setTitle("burst " + std::to_string(i));
   XSync(dpy_, False);
-  waitFor([&] { return rowCount() > 50; });
+  waitUntil([&] { return rowCount() > 50; });
   kill(agent->pid(), SIGKILL);
   agent->waitExit();
   (void)b;
@@ -386,7 +378,7 @@ TEST_F(AgentIntegrationTest, LosingTheDisplayShutsDownAndAsksForARestart) {
       std::vector<std::string>{"HOME=" + home_.file("home"), "XDG_DATA_HOME=" + home_.file("data"),
                                "XDG_STATE_HOME=" + home_.file("state"), "DISPLAY=" + display},
       stderrPath());
-  ASSERT_TRUE(waitFor([&] { return log().find("entering run loop") != std::string::npos; }));
+  ASSERT_TRUE(waitUntil([&] { return log().find("entering run loop") != std::string::npos; }));
   kill(xvfb, SIGKILL);
   EXPECT_EQ(agent->waitExit(), 3);
   const std::string text = log();

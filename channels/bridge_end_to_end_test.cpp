@@ -16,6 +16,7 @@
 #include "testing/fake_event_loop.h"
 #include "testing/fake_flutter_ui.h"
 #include "testing/temp_dir.h"
+#include "testing/wait.h"
 
 extern char** environ;
 
@@ -26,18 +27,8 @@ void serveTestChannels(FlutterEngine& engine);  // bridge_test_host.cpp
 namespace {
 
 using Message = testing::FakeFlutterUi::Message;
+using testing::waitUntil;
 constexpr int kWaitMs = 15000;
-
-// Polls `done` every 10 ms until it holds; false when 15 s pass first.
-template <typename F>
-bool eventually(F done) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitMs);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    poll(nullptr, 0, 10);
-  }
-  return true;
-}
 
 Message event(const Value& value) { return {"test/events", encodeSuccessEnvelope(value)}; }
 
@@ -61,12 +52,12 @@ class Child {
   std::string out() const { return testing::readFile(out_); }
   std::string err() const { return testing::readFile(out_ + ".err"); }
   bool printed(const std::string& text) const {
-    return eventually([&] { return out().find(text) != std::string::npos; });
+    return waitUntil([&] { return out().find(text) != std::string::npos; });
   }
   // The exit status (128 + signal when killed), or -1 when it still runs after 15 s.
   int wait() {
     int status = 0;
-    if (!eventually([&] { return waitpid(pid_, &status, WNOHANG) == pid_; })) return -1;
+    if (!waitUntil([&] { return waitpid(pid_, &status, WNOHANG) == pid_; })) return -1;
     pid_ = -1;
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   }
@@ -282,7 +273,7 @@ TEST_F(BridgeEndToEndTest, ClientKilledMidCallLeavesNothingPending) {
   TestClient waiting(socket);
   const uint32_t held = waiting.send("test/echo", encodeMethodCall({"hold", Value()}));
   auto doomed = pilvoctl({"call", "test/echo", "hold"});
-  ASSERT_TRUE(eventually([&] { return hostStat("pending") == 3; }));  // two held, one stats
+  ASSERT_TRUE(waitUntil([&] { return hostStat("pending") == 3; }));  // two held, one stats
   doomed.kill(SIGKILL);
   EXPECT_EQ(doomed.wait(), 128 + SIGKILL);
 
@@ -290,7 +281,7 @@ TEST_F(BridgeEndToEndTest, ClientKilledMidCallLeavesNothingPending) {
   EXPECT_EQ(TestClient(socket).call("test/echo", "release"), MethodResponse(Value(2)));
   EXPECT_EQ(waiting.reply(held), MethodResponse(Value("released")));
   // Once the host has seen the others go: `waiting` and the stats client remain.
-  EXPECT_TRUE(eventually([&] { return hostStat("clients") == 2; }));
+  EXPECT_TRUE(waitUntil([&] { return hostStat("clients") == 2; }));
   EXPECT_EQ(hostStat("pending"), 1);
 }
 
@@ -317,7 +308,7 @@ TEST_F(BridgeEndToEndTest, MisbehavingClientsAreToldWhyAndDroppedAlone) {
   EXPECT_NE(greedy.closedBecause().find("more than 1024 calls waiting"), std::string::npos);
   EXPECT_EQ(bystander.call("test/echo", "echo", Value(1)), MethodResponse(Value(1)));
   EXPECT_EQ(hostStat("cancels"), 1);  // the stream the garbled client held
-  EXPECT_TRUE(eventually([&] { return hostStat("clients") == 2; }));
+  EXPECT_TRUE(waitUntil([&] { return hostStat("clients") == 2; }));
   EXPECT_EQ(hostStat("pending"), 1);  // the stats call itself
 }
 

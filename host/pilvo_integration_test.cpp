@@ -19,10 +19,12 @@
 #include <vector>
 
 #include "testing/temp_dir.h"
+#include "testing/wait.h"
 
 namespace {
 
 using Json = nlohmann::json;
+using pilvo::testing::waitUntil;
 
 std::string env(const char* name, const char* fallback) {
   const char* value = std::getenv(name);
@@ -42,19 +44,10 @@ std::optional<std::string> shell(const std::string& command) {
   return out;
 }
 
-bool waitFor(const std::function<bool()>& done, double seconds) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-  while (std::chrono::steady_clock::now() < deadline) {
-    if (done()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return done();
-}
-
 // Waits (bounded) for `pid` to end; its exit status, or nullopt.
 std::optional<int> waitExit(pid_t pid, double seconds) {
   int status = 0;
-  if (!waitFor([&] { return waitpid(pid, &status, WNOHANG) == pid; }, seconds)) return {};
+  if (!waitUntil([&] { return waitpid(pid, &status, WNOHANG) == pid; }, seconds)) return {};
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
@@ -81,7 +74,7 @@ unsigned long activeWindow() {
 // Asks the window manager, as a user would, to bring `window` forward.
 bool focus(unsigned long window) {
   return shell("wmctrl -ia " + std::to_string(window)) &&
-         waitFor([&] { return activeWindow() == window; }, 5);
+         waitUntil([&] { return activeWindow() == window; }, 5);
 }
 
 // The identifier the shared resolver gives a window of this session.
@@ -136,7 +129,7 @@ class PilvoIntegrationTest : public ::testing::Test {
     ASSERT_GT(pilvo_, 0);
     // The window shows once the socket is open.
     for (const char* wmClass : {"com.pilvo.Pilvo", "PilvoProbe"}) {
-      ASSERT_TRUE(waitFor([&] { return windowOfClass(wmClass).has_value(); }, 15))
+      ASSERT_TRUE(waitUntil([&] { return windowOfClass(wmClass).has_value(); }, 15))
           << "no window of class " << wmClass;
     }
   }
@@ -177,19 +170,19 @@ TEST_F(PilvoIntegrationTest, TrackingAnswersWhatTheWindowManagerShows) {
 TEST_F(PilvoIntegrationTest, ActivateAppBringsRunningAppForwardOrLaunchesIt) {
   ASSERT_TRUE(focus(*windowOfClass("com.pilvo.Pilvo")));
   EXPECT_EQ(call("activateApp", R"({"bundleId": "org.example.Probe"})"), Json(true));
-  EXPECT_TRUE(waitFor([] { return activeWindow() == windowOfClass("PilvoProbe"); }, 5));
+  EXPECT_TRUE(waitUntil([] { return activeWindow() == windowOfClass("PilvoProbe"); }, 5));
 
   EXPECT_EQ(call("activateApp", R"({"bundleId": "org.example.NotInstalled"})"), Json(true));
   EXPECT_EQ(call("activateApp", R"({"bundleId": "org.example.Launchable"})"), Json(true));
-  ASSERT_TRUE(waitFor([] { return windowOfClass("PilvoLaunchable").has_value(); }, 10))
+  ASSERT_TRUE(waitUntil([] { return windowOfClass("PilvoLaunchable").has_value(); }, 10))
       << "the desktop entry was not started";
-  EXPECT_TRUE(waitFor([] { return activeWindow() == windowOfClass("PilvoLaunchable"); }, 5));
+  EXPECT_TRUE(waitUntil([] { return activeWindow() == windowOfClass("PilvoLaunchable"); }, 5));
   EXPECT_EQ(clientWindows().size(), 3u) << "the unknown identifier opened something";
 }
 
 TEST_F(PilvoIntegrationTest, ClosingKeepsTheProcessAndASecondStartShowsTheWindow) {
   ASSERT_TRUE(shell("wmctrl -ic " + std::to_string(*windowOfClass("com.pilvo.Pilvo"))));
-  ASSERT_TRUE(waitFor([] { return !windowOfClass("com.pilvo.Pilvo"); }, 5))
+  ASSERT_TRUE(waitUntil([] { return !windowOfClass("com.pilvo.Pilvo"); }, 5))
       << "the window did not close";
   EXPECT_EQ(kill(pilvo_, 0), 0) << "closing the window ended the process";
   EXPECT_EQ(call("getAppSupportPath"), Json(dir_->path() + "/data"));
@@ -199,7 +192,7 @@ TEST_F(PilvoIntegrationTest, ClosingKeepsTheProcessAndASecondStartShowsTheWindow
 
   EXPECT_TRUE(shell("timeout 15 '" + kBuildDir + "/host/pilvo'"))
       << "the second start did not hand over and end";
-  EXPECT_TRUE(waitFor([] { return windowOfClass("com.pilvo.Pilvo").has_value(); }, 5))
+  EXPECT_TRUE(waitUntil([] { return windowOfClass("com.pilvo.Pilvo").has_value(); }, 5))
       << "the first instance's window did not come back";
 }
 
