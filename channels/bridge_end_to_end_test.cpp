@@ -282,6 +282,7 @@ TEST_F(BridgeEndToEndTest, ClientKilledMidCallLeavesNothingPending) {
   EXPECT_EQ(waiting.reply(held), MethodResponse(Value("released")));
   // Once the host has seen the others go: `waiting` and the stats client remain.
   EXPECT_TRUE(waitUntil([&] { return hostStat("clients") == 2; }));
+  EXPECT_EQ(hostStat("reportedClients"), 2) << "every connect and leave is reported";
   EXPECT_EQ(hostStat("pending"), 1);
 }
 
@@ -309,6 +310,7 @@ TEST_F(BridgeEndToEndTest, MisbehavingClientsAreToldWhyAndDroppedAlone) {
   EXPECT_EQ(bystander.call("test/echo", "echo", Value(1)), MethodResponse(Value(1)));
   EXPECT_EQ(hostStat("cancels"), 1);  // the stream the garbled client held
   EXPECT_TRUE(waitUntil([&] { return hostStat("clients") == 2; }));
+  EXPECT_EQ(hostStat("reportedClients"), 2) << "every connect and leave is reported";
   EXPECT_EQ(hostStat("pending"), 1);  // the stats call itself
 }
 

@@ -69,6 +69,11 @@ struct BridgeServer::Impl {
   uint64_t nextClientId = 1;
   std::map<uint64_t, std::shared_ptr<Client>> clients;
   std::map<std::string, uint64_t> listeners;  // event channel -> client whose listen is current
+  std::function<void(size_t)> clientCountChanged;
+
+  void reportClientCount() {
+    if (clientCountChanged) clientCountChanged(clients.size());
+  }
 
   Impl(EventLoop& l, HostMessenger& m, BridgeLimits lim, LogSink lg)
       : loop(l), messenger(m), limits(lim), log(std::move(lg)) {}
@@ -116,6 +121,7 @@ struct BridgeServer::Impl {
       client->self = client;
       clients[client->id] = client;
       watch(*client, IoCondition::kRead);
+      reportClientCount();
     }
   }
 
@@ -358,6 +364,7 @@ struct BridgeServer::Impl {
     }
     auto self = client.self.lock();  // the caller may hold only a reference
     clients.erase(client.id);
+    reportClientCount();
     for (auto& [id, call] : awaiting) call->dropOne();
     // A stream whose listener left is cancelled, so its handler stops sending.
     for (const auto& channel : streams) {
@@ -432,6 +439,7 @@ void BridgeServer::stop() {
   impl_->messenger.setUiSide(nullptr);
   impl_->acceptWatch.reset();
   impl_->acceptRetry.reset();
+  impl_->clientCountChanged = nullptr;
   impl_->closeAll();
   ::close(impl_->listenFd);
   impl_->listenFd = -1;
@@ -439,6 +447,10 @@ void BridgeServer::stop() {
 }
 
 size_t BridgeServer::clientCount() const { return impl_->clients.size(); }
+
+void BridgeServer::setClientCountHandler(std::function<void(size_t)> handler) {
+  impl_->clientCountChanged = std::move(handler);
+}
 
 size_t BridgeServer::pendingCallCount() const {
   size_t total = 0;

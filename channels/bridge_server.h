@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <map>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -44,6 +45,9 @@ class BridgeServer {
 
   const std::string& socketPath() const { return socketPath_; }
   size_t clientCount() const;
+  // Called on the loop with the new count whenever a client connects or
+  // leaves (not for the disconnections of stop() or destruction).
+  void setClientCountHandler(std::function<void(size_t clients)> handler);
   // Calls from clients still waiting for the host's answer, over all clients.
   size_t pendingCallCount() const;
 

@@ -22,6 +22,9 @@ namespace pilvo::channels {
 // and end (on every sink "test/events" ever gave; void ones drop them) answer
 // whether a stream is listening. A stream starts with the event {"listening":
 // arguments}; listening with the argument "fail" fails.
+// The client count as the bridge last reported it.
+size_t reportedClients = 0;
+
 void serveTestChannels(FlutterEngine& engine) {
   struct State : FlutterStreamHandler {
     std::optional<FlutterError> onListen(const Value& args,
@@ -62,6 +65,7 @@ void serveTestChannels(FlutterEngine& engine) {
         if (m == "stats") {
           return result->success(makeMap(
               {{"clients", Value::integer(static_cast<int64_t>(engine.bridge()->clientCount()))},
+               {"reportedClients", Value::integer(static_cast<int64_t>(reportedClients))},
                {"pending",
                 Value::integer(static_cast<int64_t>(engine.bridge()->pendingCallCount()))},
                {"cancels", state->cancels}}));
@@ -104,6 +108,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "bridge_test_host: %s\n", error.c_str());
     return 1;
   }
+  engine.bridge()->setClientCountHandler(
+      [](size_t clients) { pilvo::channels::reportedClients = clients; });
   auto term = loop.addSignal(SIGTERM, [&] { loop.quit(); });
   auto deadline = loop.addTimer(lifetime, false, [&] { loop.quit(); });
   std::printf("ready\n");

@@ -104,11 +104,15 @@ void AppDelegate::startup() {
   if (!state_->bridgeError.empty()) {
     log_(HostLogLevel::kError, "Tavik: ERROR - " + state_->bridgeError);
   }
-  state_->window->watchBridgeState(*state_->loop, [this] {
-    channels::BridgeServer* bridge = state_->engine->bridge();
-    return BridgeState{bridge ? bridge->socketPath() : channels::defaultSocketPath(),
-                       bridge ? bridge->clientCount() : 0, state_->bridgeError};
-  });
+  // The window's account of the bridge follows its connects and leaves.
+  channels::BridgeServer* bridge = state_->engine->bridge();
+  const std::string socketPath = bridge ? bridge->socketPath() : channels::defaultSocketPath();
+  state_->window->setBridgeState({socketPath, 0, state_->bridgeError});
+  if (bridge) {
+    bridge->setClientCountHandler([this, socketPath](size_t clients) {
+      state_->window->setBridgeState({socketPath, clients, state_->bridgeError});
+    });
+  }
 
   for (int signum : {SIGTERM, SIGINT}) {
     state_->sources.push_back(state_->loop->addSignal(

@@ -110,13 +110,10 @@ MainFlutterWindow::MainFlutterWindow(GtkApplication* application, channels::Flut
 
   g_signal_connect(window_, "delete-event", G_CALLBACK(onDeleteEvent), this);
   g_signal_connect(window_, "screen-changed", G_CALLBACK(onScreenChanged), this);
-  g_signal_connect(window_, "map", G_CALLBACK(onMap), this);
-  g_signal_connect(window_, "unmap", G_CALLBACK(onUnmap), this);
   g_signal_connect(window_, "map-event", G_CALLBACK(onMapEvent), this);
 }
 
 MainFlutterWindow::~MainFlutterWindow() {
-  bridgeStateTimer_.reset();
   g_signal_handlers_disconnect_by_data(window_, this);
   if (sidebarButton_) g_signal_handlers_disconnect_by_data(sidebarButton_, this);
   gtk_widget_destroy(window_);
@@ -274,22 +271,6 @@ void MainFlutterWindow::present(guint32 timestamp) {
   gtk_window_present_with_time(GTK_WINDOW(window_), timestamp);
 }
 
-void MainFlutterWindow::watchBridgeState(EventLoop& loop, std::function<BridgeState()> read) {
-  loop_ = &loop;
-  readBridgeState_ = std::move(read);
-  setBridgeState(readBridgeState_());
-  if (gtk_widget_get_mapped(window_)) onMap(window_, this);
-}
-
-void MainFlutterWindow::onMap(GtkWidget*, gpointer data) {
-  auto* self = static_cast<MainFlutterWindow*>(data);
-  if (!self->loop_ || !self->readBridgeState_) return;
-  self->setBridgeState(self->readBridgeState_());
-  self->bridgeStateTimer_ = self->loop_->addTimer(kBridgeStateInterval, /*repeating=*/true, [self] {
-    self->setBridgeState(self->readBridgeState_());
-  });
-}
-
 gboolean MainFlutterWindow::onMapEvent(GtkWidget*, GdkEvent*, gpointer data) {
   auto* self = static_cast<MainFlutterWindow*>(data);
   if (std::optional<ScreenRect> place = std::exchange(self->requestedPlace_, std::nullopt)) {
@@ -298,10 +279,6 @@ gboolean MainFlutterWindow::onMapEvent(GtkWidget*, GdkEvent*, gpointer data) {
     gtk_window_move(GTK_WINDOW(self->window_), place->x, place->y);
   }
   return FALSE;
-}
-
-void MainFlutterWindow::onUnmap(GtkWidget*, gpointer data) {
-  static_cast<MainFlutterWindow*>(data)->bridgeStateTimer_.reset();
 }
 
 void MainFlutterWindow::setBridgeState(const BridgeState& state) {

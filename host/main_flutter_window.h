@@ -22,8 +22,6 @@
 namespace pilvo::host {
 
 inline constexpr const char* kToggleSidebarName = "Toggle Sidebar";
-// How often a shown window looks at the number of connected interfaces.
-inline constexpr double kBridgeStateInterval = 1.0;
 
 struct BridgeState {
   std::string socketPath;
@@ -52,11 +50,9 @@ class MainFlutterWindow {
   void present(guint32 timestamp = GDK_CURRENT_TIME);
 
   // The content area's account of the bridge: where interfaces connect, how
-  // many are connected, and why the bridge is not running.
+  // many are connected, and why the bridge is not running. The owner calls it
+  // whenever the bridge reports a change.
   void setBridgeState(const BridgeState& state);
-  // Keeps that account current from `read`, but only while the window is
-  // shown: a hidden window costs no wake-ups.
-  void watchBridgeState(EventLoop& loop, std::function<BridgeState()> read);
 
   GtkWindow* window() const { return GTK_WINDOW(window_); }
   GtkWidget* sidebarButton() const { return sidebarButton_; }
@@ -79,8 +75,6 @@ class MainFlutterWindow {
   static gboolean onDeleteEvent(GtkWidget* widget, GdkEvent* event, gpointer self);
   static void onSidebarClicked(GtkButton* button, gpointer self);
   static void onScreenChanged(GtkWidget* widget, GdkScreen* previous, gpointer self);
-  static void onMap(GtkWidget* widget, gpointer self);
-  static void onUnmap(GtkWidget* widget, gpointer self);
   static gboolean onMapEvent(GtkWidget* widget, GdkEvent* event, gpointer self);
 
   channels::FlutterEngine& engine_;
@@ -94,9 +88,6 @@ class MainFlutterWindow {
   GtkWidget* statusTitle_ = nullptr;
   GtkWidget* statusText_ = nullptr;
   GtkWidget* statusCommand_ = nullptr;
-  EventLoop* loop_ = nullptr;
-  std::function<BridgeState()> readBridgeState_;
-  std::unique_ptr<EventSource> bridgeStateTimer_;
   // Where the window was when it was last closed; shown there again.
   std::optional<ScreenRect> closedPlace_;
   // Where the window is asked to appear when it is next mapped. Some window
