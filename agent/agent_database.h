@@ -19,19 +19,14 @@ namespace pilvo::agent {
 // errors, the system's text for a support directory that cannot be created.
 class AgentError : public std::runtime_error {
  public:
-  enum class Kind { kDatabase, kPlatform };
   static AgentError database(const std::string& message) {
-    return AgentError(Kind::kDatabase, "database(\"" + message + "\")");
+    return AgentError("database(\"" + message + "\")");
   }
-  static AgentError platform(const std::string& description) {
-    return AgentError(Kind::kPlatform, description);
-  }
-  Kind kind() const { return kind_; }
+  static AgentError platform(const std::string& description) { return AgentError(description); }
   std::string description() const { return what(); }
 
  private:
-  AgentError(Kind kind, const std::string& text) : std::runtime_error(text), kind_(kind) {}
-  Kind kind_;
+  explicit AgentError(const std::string& text) : std::runtime_error(text) {}
 };
 
 class AgentDatabase {

@@ -72,7 +72,6 @@ void FakeEventLoop::post(std::function<void()> fn) {
 }
 
 void FakeEventLoop::run() {
-  quitRequested_ = false;
   runUntilIdle();
   if (runHook_) runHook_();
 }
@@ -124,13 +123,6 @@ void FakeEventLoop::advance(double seconds) {
 void FakeEventLoop::raiseSignal(int signum) {
   for (auto& [id, watch] : std::map(signals_)) {
     if (watch->key == signum) watch->callback(IoCondition::kRead);
-  }
-  runUntilIdle();
-}
-
-void FakeEventLoop::fireFd(int fd, IoCondition condition) {
-  for (auto& [id, watch] : std::map(fds_)) {
-    if (watch->key == fd && !watch->callback(condition)) fds_.erase(id);
   }
   runUntilIdle();
 }

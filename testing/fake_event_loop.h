@@ -28,17 +28,14 @@ class FakeEventLoop final : public EventLoop {
   // Drains posted work, then runs the hook set with setRunHook (the test's
   // script for "while the loop runs"); never blocks.
   void run() override;
-  void quit() override { quitRequested_ = true; }
+  void quit() override {}
 
   // Test controls.
   void setRunHook(std::function<void()> hook) { runHook_ = std::move(hook); }
-  void setWallClock(std::chrono::system_clock::time_point t) { wallNow_ = t; }
   void runUntilIdle();
   void advance(double seconds);
   void raiseSignal(int signum);
-  void fireFd(int fd, IoCondition condition);
   size_t activeTimerCount() const;
-  bool quitRequested() const { return quitRequested_; }
   double elapsed() const { return virtualSeconds_; }
 
  private:
@@ -55,7 +52,6 @@ class FakeEventLoop final : public EventLoop {
   std::map<uint64_t, std::shared_ptr<Watch>> fds_;
   mutable std::mutex postedMutex_;
   std::deque<std::function<void()>> posted_;
-  bool quitRequested_ = false;
   std::function<void()> runHook_;
   std::shared_ptr<bool> alive_;
 };
