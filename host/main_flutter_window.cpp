@@ -126,8 +126,9 @@ void MainFlutterWindow::awakeFromNib(const HostServices& services) {
   setupSidebarButton();
   gtk_window_set_resizable(GTK_WINDOW(window_), TRUE);
   gtk_window_set_deletable(GTK_WINDOW(window_), TRUE);
+  // The title buttons (which, and on which side) follow the desktop's own
+  // layout, gtk-decoration-layout; the sidebar button stays at the leading edge.
   gtk_header_bar_set_show_close_button(GTK_HEADER_BAR(headerBar_), TRUE);
-  gtk_header_bar_set_decoration_layout(GTK_HEADER_BAR(headerBar_), ":minimize,maximize,close");
   // GTK measures a window with client-side decorations by its content, as
   // gtk_window_get_size() and gtk_window_resize() do; the minimum goes there too.
   gtk_widget_set_size_request(content_, kMinWindowWidth, kMinWindowHeight);

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <functional>
@@ -38,6 +39,43 @@ std::optional<ScreenRect> shownPlace(MainFlutterWindow& window) {
   gdk_window_get_origin(gdkWindow, &x, &y);
   if (std::abs(x - r.x) > 32 || std::abs(y - r.y) > 32) return std::nullopt;
   return r;
+}
+
+// The header bar's buttons from leading to trailing edge: "sidebar" and the
+// title buttons by their style class ("close", "minimize", "maximize").
+std::vector<std::string> headerButtons(MainFlutterWindow& window) {
+  GtkWidget* bar = gtk_window_get_titlebar(window.window());
+  std::vector<std::pair<int, std::string>> found;
+  std::function<void(GtkWidget*)> visit = [&](GtkWidget* widget) {
+    if (!gtk_widget_get_mapped(widget)) return;
+    GtkStyleContext* style = gtk_widget_get_style_context(widget);
+    std::string name;
+    if (widget == window.sidebarButton()) {
+      name = "sidebar";
+    } else if (gtk_style_context_has_class(style, "titlebutton")) {
+      for (const char* kind : {"close", "minimize", "maximize"}) {
+        if (gtk_style_context_has_class(style, kind)) name = kind;
+      }
+    }
+    int x = 0, y = 0;
+    if (!name.empty() && gtk_widget_translate_coordinates(widget, bar, 0, 0, &x, &y)) {
+      found.emplace_back(x, name);
+      return;
+    }
+    if (GTK_IS_CONTAINER(widget)) {
+      gtk_container_forall(
+          GTK_CONTAINER(widget),
+          [](GtkWidget* child, gpointer visit) {
+            (*static_cast<std::function<void(GtkWidget*)>*>(visit))(child);
+          },
+          &visit);
+    }
+  };
+  visit(bar);
+  std::sort(found.begin(), found.end());
+  std::vector<std::string> names;
+  for (auto& [x, name] : found) names.push_back(name);
+  return names;
 }
 
 using Wanted = std::function<bool(const std::optional<ScreenRect>&)>;
@@ -158,6 +196,30 @@ TEST_F(MainFlutterWindowTest, SidebarButtonSendsExactlyOneToggle) {
   EXPECT_EQ(ui.callsOn("com.tavik/sidebar"),
             (std::vector<channels::FlutterMethodCall>{{"toggle", channels::Value()}}));
   EXPECT_EQ(ui.received().size(), 1u);
+}
+
+TEST_F(MainFlutterWindowTest, TitleButtonsFollowTheDesktopLayout) {
+  GtkSettings* settings = gtk_settings_get_default();
+  gchar* desktopLayout = nullptr;
+  g_object_get(settings, "gtk-decoration-layout", &desktopLayout, nullptr);
+  auto window = makeWindow();
+  window->present();
+  ASSERT_TRUE(settles(*window));
+  using Names = std::vector<std::string>;
+  const std::pair<const char*, Names> rows[] = {
+      {"close,maximize:", {"close", "maximize", "sidebar"}},
+      {":minimize,close", {"sidebar", "minimize", "close"}},
+      {"close:", {"close", "sidebar"}},
+  };
+  for (const auto& [layout, expected] : rows) {
+    g_object_set(settings, "gtk-decoration-layout", layout, nullptr);
+    Names names;
+    EXPECT_TRUE(
+        settles(*window, [&](auto&) { return (names = headerButtons(*window)) == expected; }))
+        << layout << " gives " << ::testing::PrintToString(names);
+  }
+  g_object_set(settings, "gtk-decoration-layout", desktopLayout, nullptr);
+  g_free(desktopLayout);
 }
 
 }  // namespace
