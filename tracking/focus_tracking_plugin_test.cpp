@@ -61,7 +61,7 @@ TEST_F(FocusTrackingPluginTest, EveryMethodAnswersFromTheDesktopOrFallsBack) {
   // desktop, support path and index included, are proven by pilvo_integration_test.)
   const Value none = ValueList{};
   expectAnswers({{"getActiveAppName", Value("Unknown")},
-                 {"getAllRunningApps", none},
+                 {"getAllRunningApps", Value(ValueList{"com.pilvo.Pilvo"})},
                  {"getRunningAppBundleIds", none},
                  {"requestPermissions", Value()},
                  {"", kNotImplemented},
@@ -69,7 +69,7 @@ TEST_F(FocusTrackingPluginTest, EveryMethodAnswersFromTheDesktopOrFallsBack) {
   EXPECT_EQ(accessibility_.trustRequests(), 0) << "already trusted: nothing is opened";
 
   // Desktop order and duplicates are kept; the regular list leaves out
-  // nameless, non-regular and own applications.
+  // nameless, non-regular and own applications (also another instance of this one).
   platform_.running = {app("firefox-esr", 1),
                        app(nullptr, 2),
                        app("com.pilvo.Pilvo", 3),
@@ -78,19 +78,66 @@ TEST_F(FocusTrackingPluginTest, EveryMethodAnswersFromTheDesktopOrFallsBack) {
                        app("firefox-esr", 5)};
   platform_.frontmost = app("org.gnome.TextEditor");  // without a name
   accessibility_.setTrusted(false);
-  expectAnswers(
-      {{"getActiveAppName", Value("Unknown")},
-       {"getAllRunningApps", Value(ValueList{"firefox-esr", "com.pilvo.Pilvo", "org.example.Tray",
-                                             "org.example.Daemon", "firefox-esr"})},
-       {"getRunningAppBundleIds", Value(ValueList{"firefox-esr", "firefox-esr"})},
-       {"hasPermissions", Value(false)},
-       {"requestPermissions", Value(), Value("ignored")}});
+  expectAnswers({{"getActiveAppName", Value("Unknown")},
+                 {"getAllRunningApps",
+                  Value(ValueList{"firefox-esr", "com.pilvo.Pilvo", "org.example.Tray",
+                                  "org.example.Daemon", "firefox-esr", "com.pilvo.Pilvo"})},
+                 {"getRunningAppBundleIds", Value(ValueList{"firefox-esr", "firefox-esr"})},
+                 {"hasPermissions", Value(false)},
+                 {"requestPermissions", Value(), Value("ignored")}});
   EXPECT_EQ(accessibility_.trustRequests(), 1);
 
   // Without an own identifier nothing is left out for being this program.
   platform_.ownId.reset();
+  platform_.own.bundleId.reset();
   expectAnswers({{"getRunningAppBundleIds",
                   Value(ValueList{"firefox-esr", "com.pilvo.Pilvo", "firefox-esr"})}});
+}
+
+TEST_F(FocusTrackingPluginTest, ThisProgramIsListedOnceWhileItRunsWindowShownOrNot) {
+  RunningApp own = platform_.own;  // regular, with name and pid, whatever its windows say
+  RunningApp shown = own;
+  shown.window = 0x50;
+  auto ownWindow = [](int32_t pid, uint64_t window, ActivationPolicy policy) {
+    RunningApp a = app("com.pilvo.Pilvo", window, policy);
+    a.pid = pid;
+    a.localizedName = "com.pilvo.Pilvo";
+    return a;
+  };
+  RunningApp otherInstance = ownWindow(77, 0x60, kRegular);
+  struct Row {
+    std::vector<RunningApp> desktop;
+    std::vector<RunningApp> listed;
+    ValueList regular;  // getRunningAppBundleIds: never this program, shown or not
+  };
+  const Row rows[] = {
+      // Window closed: listed last.
+      {{}, {own}, {}},
+      {{app("xterm", 1), otherInstance}, {app("xterm", 1), otherInstance, own}, {"xterm"}},
+      // Window shown (perhaps only a panel that skips the taskbar, or with its
+      // process unknown): in the window's place, once.
+      {{app("xterm", 1), ownWindow(4242, 0x50, kAccessory), app("firefox-esr", 2)},
+       {app("xterm", 1), shown, app("firefox-esr", 2)},
+       {"xterm", "firefox-esr"}},
+      {{ownWindow(0, 0x50, kRegular), app("xterm", 1), ownWindow(4242, 0x51, kAccessory)},
+       {shown, app("xterm", 1)},
+       {"xterm"}},
+  };
+  for (const auto& [desktop, expected, regular] : rows) {
+    platform_.running = desktop;
+    const std::vector<RunningApp> listed = service_->runningApplications();
+    ASSERT_EQ(listed.size(), expected.size());
+    ValueList ids;
+    for (size_t i = 0; i < listed.size(); ++i) {
+      EXPECT_TRUE(listed[i].sameApplication(expected[i]) &&
+                  listed[i].localizedName == expected[i].localizedName &&
+                  listed[i].activationPolicy == expected[i].activationPolicy &&
+                  listed[i].window == expected[i].window)
+          << "entry " << i << " with " << desktop.size() << " on the desktop";
+      ids.emplace_back(*listed[i].bundleId);
+    }
+    expectAnswers({{"getAllRunningApps", Value(ids)}, {"getRunningAppBundleIds", Value(regular)}});
+  }
 }
 
 TEST_F(FocusTrackingPluginTest, ActivateAppOpensOnlyKnownAppsAndOnlyAfterTheDelay) {
