@@ -2,9 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "testing/fake_accessibility.h"
-#include "testing/fake_event_loop.h"
-#include "testing/fake_tracking_platform.h"
+#include "host/host_test_support.h"
 
 namespace pilvo::host {
 namespace {
@@ -12,11 +10,8 @@ namespace {
 // The channels' answers are proven end to end by host_window_test and
 // pilvo_integration_test; here only the start-up order, which nothing else sees.
 TEST(HostStartUpTest, RegistersStandardPluginsThenOwnPluginsThenSidebar) {
-  testing::FakeEventLoop loop;
-  testing::FakeTrackingPlatform platform;
-  testing::FakeAccessibility accessibility;
-  channels::FlutterEngine engine{loop, [](const std::string&) {}};
-  registerChannels(engine, {&loop, &platform, &accessibility, nullptr});
+  test::FakeHost host;
+  host.start();
 
   std::vector<std::string> expected;
   for (const char* registrar :
@@ -29,7 +24,7 @@ TEST(HostStartUpTest, RegistersStandardPluginsThenOwnPluginsThenSidebar) {
   expected.insert(expected.end(),
                   {"channel:com.tavik/tracking", "delegate:TavikPlugins:com.tavik/tracking",
                    "channel:com.tavik/sidebar"});
-  EXPECT_EQ(engine.registrationLog(), expected);
+  EXPECT_EQ(host.engine.registrationLog(), expected);
 }
 
 }  // namespace
