@@ -211,7 +211,7 @@ class RandomCalls {
 
 uint64_t seed() {
   const char* text = std::getenv("PILVO_PROPERTY_SEED");
-  return text ? std::strtoull(text, nullptr, 10) : kDefaultSeed;
+  return text && *text ? std::strtoull(text, nullptr, 10) : kDefaultSeed;
 }
 
 TEST(HostChannelsPropertyTest, EveryCallOnEveryChannelIsAnsweredExactlyOnce) {
@@ -247,9 +247,12 @@ TEST(HostChannelsPropertyTest, EveryCallOnEveryChannelIsAnsweredExactlyOnce) {
     bool decodable = true;
   };
   std::vector<Sent> sent;
-  sent.reserve(2 * channelNames.size() * kKnownNames.size() + kRandomCalls);
-  auto send = [&](const std::string& channel, const std::string& method, const Value& args) {
-    const Bytes bytes = random.message(method, args);
+  sent.reserve((1 + kAppIds.size()) * channelNames.size() * kKnownNames.size() + kRandomCalls);
+  // `wellFormed` sends a proper method call; otherwise the message may be mangled.
+  auto send = [&](const std::string& channel, const std::string& method, const Value& args,
+                  bool wellFormed = false) {
+    const Bytes bytes =
+        wellFormed ? channels::encodeMethodCall({method, args}) : random.message(method, args);
     sent.push_back({channel, method.substr(0, 40) + "(" + channels::typeName(args.type()) + ")"});
     const size_t index = sent.size() - 1;
     host.engine.binaryMessenger().deliverFromUi(channel, bytes, [&sent, index](Bytes reply) {
@@ -266,7 +269,9 @@ TEST(HostChannelsPropertyTest, EveryCallOnEveryChannelIsAnsweredExactlyOnce) {
   for (const std::string& channel : channelNames) {
     for (const std::string& method : kKnownNames) {
       send(channel, method, random.arguments());
-      send(channel, method, channels::makeMap({{"bundleId", Value(random.pick(kAppIds))}}));
+      for (const std::string& id : kAppIds) {
+        send(channel, method, channels::makeMap({{"bundleId", Value(id)}}), true);
+      }
     }
   }
   for (int i = 0; i < kRandomCalls; ++i) {
