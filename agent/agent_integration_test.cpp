@@ -37,6 +37,16 @@ std::optional<std::string> s(const char* v) { return std::string(v); }
 
 int runCommand(const std::string& cmd) { return std::system((cmd + " >/dev/null 2>&1").c_str()); }
 
+std::string commandOutput(const std::string& cmd) {
+  std::string out;
+  if (FILE* pipe = popen(cmd.c_str(), "r")) {
+    char buf[256];
+    while (size_t n = fread(buf, 1, sizeof buf, pipe)) out.append(buf, n);
+    pclose(pipe);
+  }
+  return out;
+}
+
 std::string agentPath() { return PILVO_AGENT_PATH; }
 
 size_t count(const std::string& text, const std::string& what) {
@@ -71,6 +81,13 @@ class TestWindow {
                     XInternAtom(dpy_, "UTF8_STRING", False), 8, PropModeReplace,
                     reinterpret_cast<const unsigned char*>(title.data()), static_cast<int>(title.size()));
     XFlush(dpy_);
+  }
+  // _NET_WM_WINDOW_TYPE, read by the window manager when the window is mapped.
+  void setType(const char* type) {
+    Atom atom = XInternAtom(dpy_, type, False);
+    XChangeProperty(dpy_, window_, XInternAtom(dpy_, "_NET_WM_WINDOW_TYPE", False), XA_ATOM, 32,
+                    PropModeReplace, reinterpret_cast<unsigned char*>(&atom), 1);
+    remap();
   }
   void remap() {
     XUnmapWindow(dpy_, window_);
@@ -141,6 +158,10 @@ class AgentIntegrationTest : public ::testing::Test {
     ::mkdir(home_.file("home").c_str(), 0700);
   }
   void TearDown() override {
+    for (const pid_t child : children_) {
+      kill(child, SIGKILL);
+      waitpid(child, nullptr, 0);
+    }
     windows_.clear();
     if (dpy_) XCloseDisplay(dpy_);
   }
@@ -182,6 +203,33 @@ class AgentIntegrationTest : public ::testing::Test {
         10));
     return w;
   }
+  // An xterm of class `cls` titled `title`: a window of another process.
+  // Returns its window id (0 when it did not show up).
+  std::string terminal(const std::string& cls, const std::string& title) {
+    const pid_t child = fork();
+    if (child == 0) {
+      execlp("xterm", "xterm", "-class", cls.c_str(), "-T", title.c_str(), "-e", "sleep", "60",
+             nullptr);
+      _exit(127);
+    }
+    children_.push_back(child);
+    std::string id;
+    waitUntil([&] {
+      id = commandOutput("wmctrl -l | grep ' " + title + "$' | cut -d' ' -f1");
+      return !id.empty();
+    }, 10);
+    while (!id.empty() && id.back() == '\n') id.pop_back();
+    // The window manager focuses a new terminal once it has mapped it; let that
+    // happen now rather than in the middle of the test.
+    waitUntil([&] {
+      return !id.empty() &&
+             commandOutput("xprop -root _NET_ACTIVE_WINDOW").find(id.substr(2)) != std::string::npos;
+    }, 2);
+    return id;
+  }
+  bool activate(const std::string& window) {
+    return runCommand("timeout 5 xdotool windowactivate --sync " + window) == 0;
+  }
   bool rowsBecome(const std::vector<EventRow>& expected, double seconds = 5) {
     return waitUntil([&] { return readEvents(dbPath()) == expected; }, seconds);
   }
@@ -190,6 +238,7 @@ class AgentIntegrationTest : public ::testing::Test {
   TempDir home_;
   Display* dpy_ = nullptr;
   std::vector<std::unique_ptr<TestWindow>> windows_;
+  std::vector<pid_t> children_;
 };
 
 std::string describe(const std::vector<EventRow>& rows) {
@@ -271,19 +320,66 @@ TEST_F(AgentIntegrationTest, TitlesFollowOnlyTheApplicationInFront) {
   EXPECT_EQ(agent->stop(), 0);
 }
 
+// Applications are their windows, not their processes: two terminals are one
+// application, two applications may share a process, and a click on the
+// desktop is not a switch.
+TEST_F(AgentIntegrationTest, ApplicationsAreTheirWindowsNotTheirProcesses) {
+  const std::string one = terminal("PilvoTestTerm", "term one");
+  const std::string two = terminal("PilvoTestTerm", "term two");
+  ASSERT_FALSE(one.empty() || two.empty()) << "xterm did not show up";
+  TestWindow& a = window("PilvoTestShareA", "a one");
+  TestWindow& b = window("PilvoTestShareB", "b");  // same process as a
+  TestWindow& desktop = window("PilvoTestDesktop", "desktop");
+  desktop.setType("_NET_WM_WINDOW_TYPE_DESKTOP");
+  ASSERT_TRUE(activate(one));
+  auto agent = startAgent();
+  ASSERT_TRUE(rowsBecome({{"appSwitch", s("PilvoTestTerm"), s("term one")}}))
+      << describe(readEvents(dbPath()));
+
+  ASSERT_TRUE(activate(two));
+  ASSERT_TRUE(waitUntil([&] { return rowCount() == 2; }));
+  ASSERT_TRUE(activate(one));
+  ASSERT_TRUE(waitUntil([&] { return rowCount() == 3; }));
+  ASSERT_TRUE(a.activate());
+  ASSERT_TRUE(waitUntil([&] { return rowCount() == 4; }));
+
+  // The end of b must not detach the observer of a, its process mate.
+  char hex[32];
+  std::snprintf(hex, sizeof hex, "0x%08lx", b.id());
+  b.destroy();
+  ASSERT_TRUE(waitUntil([&] { return runCommand(std::string("wmctrl -l | grep -q ") + hex) != 0; }));
+  a.setTitle("a renamed");
+  ASSERT_TRUE(waitUntil([&] { return rowCount() == 5; }));
+
+  ASSERT_TRUE(activate(std::to_string(desktop.id())));
+  a.setTitle("a again");  // a is still the application in front
+  const std::vector<EventRow> expected = {
+      {"appSwitch", s("PilvoTestTerm"), s("term one")},
+      {"windowChange", s("PilvoTestTerm"), s("term two")},
+      {"windowChange", s("PilvoTestTerm"), s("term one")},
+      {"appSwitch", s("PilvoTestShareA"), s("a one")},
+      {"windowChange", s("PilvoTestShareA"), s("a renamed")},
+      {"windowChange", s("PilvoTestShareA"), s("a again")}};
+  EXPECT_TRUE(rowsBecome(expected)) << describe(readEvents(dbPath()));
+  EXPECT_EQ(agent->stop(), 0);
+}
+
 TEST_F(AgentIntegrationTest, UntrustedWindowPropertiesNeverStopTheAgent) {
   const std::string badClass = "Bad\xff\xfe" "Class";
   TestWindow& bad = window(badClass, std::string("title \xc0 broken"), "bad\xffinstance");
   TestWindow& ok = window("PilvoTestOk", "ok");
+  TestWindow& vanishing = window("PilvoTestVanishing", "gone");
   ASSERT_TRUE(ok.activate());
   auto agent = startAgent();
   ASSERT_TRUE(bad.activate());
-  bad.destroy();  // vanishes right after the switch, while the agent may still query it
-  ASSERT_TRUE(ok.activate());
-  ASSERT_TRUE(waitUntil([&] { return rowCount() >= 3; }));
+  ASSERT_TRUE(waitUntil([&] { return rowCount() == 2; }));
   auto rows = readEvents(dbPath());
   EXPECT_EQ(rows[1].bundleId, s("Bad\xEF\xBF\xBD\xEF\xBF\xBD" "Class")) << describe(rows);
   EXPECT_EQ(rows[1].title, s("title \xEF\xBF\xBD broken"));
+  ASSERT_TRUE(vanishing.activate());
+  vanishing.destroy();  // vanishes right after the switch, while the agent may still query it
+  ASSERT_TRUE(ok.activate());
+  ASSERT_TRUE(waitUntil([&] { return rowCount() >= 3 && readEvents(dbPath()).back().bundleId == s("PilvoTestOk"); }));
   EXPECT_TRUE(agent->running());
   EXPECT_EQ(agent->stop(), 0);
 }
@@ -378,7 +474,7 @@ TEST_F(AgentIntegrationTest, LosingTheDisplayShutsDownAndAsksForARestart) {
       std::vector<std::string>{"HOME=" + home_.file("home"), "XDG_DATA_HOME=" + home_.file("data"),
                                "XDG_STATE_HOME=" + home_.file("state"), "DISPLAY=" + display},
       stderrPath());
-  ASSERT_TRUE(waitUntil([&] { return log().find("entering run loop") != std::string::npos; }));
+  ASSERT_TRUE(waitUntil([&] { return log().find("entering run loop") != std::string::npos; }, 20));
   kill(xvfb, SIGKILL);
   EXPECT_EQ(agent->waitExit(), 3);
   const std::string text = log();

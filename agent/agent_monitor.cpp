@@ -56,7 +56,9 @@ void AgentMonitor::stop() {
 void AgentMonitor::appDidActivate(const RunningApp& app) { handleAppActivation(app); }
 
 void AgentMonitor::appDidTerminate(const RunningApp& app) {
-  if (currentPid_ && *currentPid_ == app.pid) cleanupAXObserver();
+  // The application, not its process: one process may serve several
+  // applications, and the end of one of them must not detach another's observer.
+  if (observedApp_ && observedApp_->sameApplication(app)) cleanupAXObserver();
 }
 
 void AgentMonitor::handleAppActivation(const RunningApp& app) {
@@ -77,7 +79,7 @@ std::optional<std::string> AgentMonitor::focusedWindowTitle(const RunningApp& ap
 
 void AgentMonitor::setupAXObserver(const RunningApp& app) {
   cleanupAXObserver();
-  currentPid_ = app.pid;
+  observedApp_ = app;
   auto observer = platform_.accessibility.createObserver(
       app, [this](ElementRef element, std::string_view notification) {
         axCallback(element, notification);
@@ -92,7 +94,7 @@ void AgentMonitor::setupAXObserver(const RunningApp& app) {
 void AgentMonitor::cleanupAXObserver() {
   if (!axObserver_) return;
   axObserver_.reset();  // detaches from the application's windows
-  currentPid_.reset();
+  observedApp_.reset();
 }
 
 void AgentMonitor::axCallback(ElementRef element, std::string_view /*notification*/) {

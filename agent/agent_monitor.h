@@ -52,7 +52,9 @@ class AgentMonitor final : public WorkspaceObserver {
   bool isIdle() const { return isIdle_; }
   bool hasAXPermission() const { return hasAXPermission_; }
   const std::optional<std::string>& lastBundleId() const { return lastBundleId_; }
-  std::optional<int32_t> currentPid() const { return currentPid_; }
+  // The application the last observer was set up for, kept when setting up
+  // failed; cleared when the observer is detached.
+  const std::optional<RunningApp>& observedApp() const { return observedApp_; }
   bool hasObserver() const { return axObserver_ != nullptr; }
   std::string trustedFlagPath() const;
 
@@ -64,7 +66,7 @@ class AgentMonitor final : public WorkspaceObserver {
   const std::string supportDir_;
 
   std::unique_ptr<AccessibilityObserver> axObserver_;
-  std::optional<int32_t> currentPid_;
+  std::optional<RunningApp> observedApp_;
   std::optional<std::string> lastBundleId_;
   std::unique_ptr<EventSource> idleTimer_;
   bool isIdle_ = false;

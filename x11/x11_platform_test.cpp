@@ -80,6 +80,10 @@ class X11DesktopDriver final : public pilvo::testing::DesktopDriver {
   }
   ~X11DesktopDriver() override {
     if (client_) XCloseDisplay(client_);  // destroys every window of the test
+    for (const GPid child : children_) {
+      kill(child, SIGKILL);
+      waitpid(child, nullptr, 0);
+    }
     // Leave no windows of this process behind for the next test.
     waitUntil([&] { return ours().empty(); });
   }
@@ -144,6 +148,29 @@ class X11DesktopDriver final : public pilvo::testing::DesktopDriver {
     settle();
     return window;
   }
+  // A terminal of its own: a real second process whose window is named by
+  // the class given here.
+  uint64_t openWindowInOwnProcess(const std::string& name, const std::string& title) override {
+    GPid child = 0;
+    const char* argv[] = {"xterm", "-class", name.c_str(), "-T", title.c_str(), "-e",
+                          "sleep", "60", nullptr};
+    EXPECT_TRUE(g_spawn_async(nullptr, const_cast<char**>(argv), nullptr,
+                              GSpawnFlags(G_SPAWN_SEARCH_PATH | G_SPAWN_DO_NOT_REAP_CHILD),
+                              nullptr, nullptr, &child, nullptr));
+    children_.push_back(child);
+    uint64_t window = 0;
+    EXPECT_TRUE(waitUntil([&] {
+      for (const uint64_t w : desktop_->windowsOf({.bundleId = name})) {
+        if (desktop_->applicationOf(w).value_or(RunningApp{}).pid == child) window = w;
+      }
+      return window != 0;
+    })) << "xterm did not show up";
+    // The window manager focuses a new terminal once it has mapped it; let that
+    // happen now rather than in the middle of the test.
+    waitUntil([&] { return desktop_->activeWindow() == window; }, 2s);
+    settle();
+    return window;
+  }
   void focus(uint64_t window) override {
     EXPECT_TRUE(run("xdotool windowactivate " + std::to_string(window)));
     EXPECT_TRUE(waitUntil([&] { return desktop_->activeWindow() == window; }))
@@ -156,7 +183,7 @@ class X11DesktopDriver final : public pilvo::testing::DesktopDriver {
     setText(window, "_NET_WM_NAME", "UTF8_STRING", title);
   }
   void closeApp(const std::string& name) override {
-    for (const uint64_t window : desktop_->windowsOf({.bundleId = name, .pid = getpid()})) {
+    for (const uint64_t window : desktop_->windowsOf({.bundleId = name})) {
       destroy(window);
     }
   }
@@ -178,6 +205,7 @@ class X11DesktopDriver final : public pilvo::testing::DesktopDriver {
   std::unique_ptr<X11Desktop> desktop_;
   std::unique_ptr<X11Workspace> workspace_;
   std::unique_ptr<X11Accessibility> accessibility_;
+  std::vector<GPid> children_;
 };
 
 TEST(X11DesktopTest, TitlesAreDecodedByTypeReadSafelyAndChangeOncePerRename) {
