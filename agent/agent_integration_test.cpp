@@ -369,6 +369,7 @@ TEST_F(AgentIntegrationTest, UntrustedWindowPropertiesNeverStopTheAgent) {
   TestWindow& bad = window(badClass, std::string("title \xc0 broken"), "bad\xffinstance");
   TestWindow& ok = window("PilvoTestOk", "ok");
   TestWindow& vanishing = window("PilvoTestVanishing", "gone");
+  TestWindow& forger = window("Evil\n[2000-01-01T00:00:00Z] Forged", "forger");
   ASSERT_TRUE(ok.activate());
   auto agent = startAgent();
   ASSERT_TRUE(bad.activate());
@@ -376,10 +377,15 @@ TEST_F(AgentIntegrationTest, UntrustedWindowPropertiesNeverStopTheAgent) {
   auto rows = readEvents(dbPath());
   EXPECT_EQ(rows[1].bundleId, s("Bad\xEF\xBF\xBD\xEF\xBF\xBD" "Class")) << describe(rows);
   EXPECT_EQ(rows[1].title, s("title \xEF\xBF\xBD broken"));
+  // A line break in WM_CLASS neither starts a log line nor enters an identifier.
+  ASSERT_TRUE(forger.activate());
+  ASSERT_TRUE(waitUntil([&] { return rowCount() == 3; }));
+  EXPECT_EQ(readEvents(dbPath())[2].bundleId, s("Evil\xEF\xBF\xBD[2000-01-01T00:00:00Z] Forged"));
+  EXPECT_EQ(log().find("\n[2000-01-01T00:00:00Z]"), std::string::npos) << log();
   ASSERT_TRUE(vanishing.activate());
   vanishing.destroy();  // vanishes right after the switch, while the agent may still query it
   ASSERT_TRUE(ok.activate());
-  ASSERT_TRUE(waitUntil([&] { return rowCount() >= 3 && readEvents(dbPath()).back().bundleId == s("PilvoTestOk"); }));
+  ASSERT_TRUE(waitUntil([&] { return rowCount() >= 4 && readEvents(dbPath()).back().bundleId == s("PilvoTestOk"); }));
   EXPECT_TRUE(agent->running());
   EXPECT_EQ(agent->stop(), 0);
 }
