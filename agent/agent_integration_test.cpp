@@ -364,6 +364,32 @@ TEST_F(AgentIntegrationTest, ApplicationsAreTheirWindowsNotTheirProcesses) {
   EXPECT_EQ(agent->stop(), 0);
 }
 
+// An application installed while the agent runs is named by its desktop
+// entry from then on, not by its window class until the next start.
+TEST_F(AgentIntegrationTest, ApplicationsInstalledLaterAreNamedByTheirEntry) {
+  ::mkdir(home_.file("data").c_str(), 0700);
+  ::mkdir(home_.file("data/applications").c_str(), 0700);
+  TestWindow& other = window("PilvoTestOther", "other");
+  ASSERT_TRUE(other.activate());
+  auto agent = startAgent();
+  pilvo::testing::writeFile(home_.file("data/applications/org.example.Late.desktop"),
+                            "[Desktop Entry]\nType=Application\nName=Late\nExec=late\n"
+                            "StartupWMClass=PilvoTestLate\n");
+  // The index is read again shortly after the change; a window that appears
+  // from then on is named by the entry.
+  bool named = false;
+  for (int attempt = 0; attempt < 40 && !named; ++attempt) {
+    TestWindow late(dpy_, "PilvoTestLate", "PilvoTestLate", "late");
+    ASSERT_TRUE(waitUntil([&] { return late.activate(); }));
+    ASSERT_TRUE(waitUntil([&] { return readEvents(dbPath()).back().bundleId != s("PilvoTestOther"); }));
+    named = readEvents(dbPath()).back().bundleId == s("org.example.Late");
+    ASSERT_TRUE(other.activate());
+    ASSERT_TRUE(waitUntil([&] { return readEvents(dbPath()).back().bundleId == s("PilvoTestOther"); }));
+  }
+  EXPECT_TRUE(named) << describe(readEvents(dbPath()));
+  EXPECT_EQ(agent->stop(), 0);
+}
+
 TEST_F(AgentIntegrationTest, UntrustedWindowPropertiesNeverStopTheAgent) {
   const std::string badClass = "Bad\xff\xfe" "Class";
   TestWindow& bad = window(badClass, std::string("title \xc0 broken"), "bad\xffinstance");

@@ -5,6 +5,7 @@
 
 #include "common/glib_event_loop.h"
 #include "host/main_flutter_window.h"
+#include "identity/desktop_entry_watcher.h"
 #include "tracking/x11_tracking_platform.h"
 #include "x11/x11_accessibility.h"
 #include "x11/x11_desktop.h"
@@ -16,6 +17,7 @@ struct AppDelegate::State {
   std::unique_ptr<DefaultsStore> defaults;
   std::unique_ptr<x11::XConnection> connection;
   std::unique_ptr<DesktopEntryIndex> index;
+  std::unique_ptr<DesktopEntryWatcher> entryWatcher;
   std::unique_ptr<x11::X11Desktop> desktop;
   std::unique_ptr<x11::X11Accessibility> accessibility;
   std::unique_ptr<tracking::X11TrackingPlatform> trackingPlatform;
@@ -73,6 +75,7 @@ void AppDelegate::startup() {
     g_application_quit(G_APPLICATION(application_));
   });
   state->index = std::make_unique<DesktopEntryIndex>(DesktopEntryIndex::fromEnvironment());
+  state->entryWatcher = std::make_unique<DesktopEntryWatcher>(*state->index, *state->loop);
   state->desktop = std::make_unique<x11::X11Desktop>(*state->connection, *state->index);
   state->accessibility = std::make_unique<x11::X11Accessibility>(*state->desktop);
   state->trackingPlatform = std::make_unique<tracking::X11TrackingPlatform>(
