@@ -12,6 +12,8 @@ inline constexpr const char* kDbFileName = "agent_events.db";
 inline constexpr const char* kLogFileName = "pilvo-agent.log";
 inline constexpr const char* kTrustedFlagFileName = ".ax_trusted";
 inline constexpr const char* kSupportDirName = "pilvo";
+// A log larger than this at start is moved to kLogFileName + ".1".
+inline constexpr long long kLogRotateBytes = 10LL * 1024 * 1024;
 // Soft limit on SQLite's heap (mostly its page cache) in the agent process.
 inline constexpr long long kSqliteHeapLimitBytes = 512 * 1024;
 
