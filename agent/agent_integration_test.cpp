@@ -288,6 +288,26 @@ TEST_F(AgentIntegrationTest, UntrustedWindowPropertiesNeverStopTheAgent) {
   EXPECT_EQ(agent->stop(), 0);
 }
 
+TEST_F(AgentIntegrationTest, OnlyOneAgentRecordsAtATimeAndACrashLeavesNoStaleLock) {
+  TestWindow& a = window("PilvoTestSingle", "single");
+  ASSERT_TRUE(a.activate());
+  auto first = startAgent();
+  ASSERT_TRUE(rowsBecome({{"appSwitch", s("PilvoTestSingle"), s("single")}}));
+  auto second = startAgent(/*waitRunning=*/false);
+  EXPECT_EQ(second->waitExit(), 4);
+  EXPECT_NE(log().find("Another pilvo-agent is already running (pid " +
+                       std::to_string(first->pid()) + "); exiting\n"),
+            std::string::npos) << log();
+  EXPECT_EQ(rowCount(), 1u);
+  EXPECT_EQ(count(log(), "Opening database at "), 1u);
+
+  kill(first->pid(), SIGKILL);
+  first->waitExit();
+  auto third = startAgent();
+  EXPECT_TRUE(waitUntil([&] { return rowCount() == 2; }));
+  EXPECT_EQ(third->stop(), 0);
+}
+
 TEST_F(AgentIntegrationTest, StoreThatCannotBeOpenedIsFatal) {
   // The support path is a file; then a data directory the user may not write
   // (root ignores permission bits, so then the agent runs as "nobody").

@@ -8,6 +8,7 @@
 #include "agent/agent_database.h"
 #include "agent/agent_monitor.h"
 #include "agent/constants.h"
+#include "agent/instance_lock.h"
 
 namespace pilvo::agent {
 
@@ -26,6 +27,22 @@ int runAgent(EventLoop& loop, Logger& logger, const AgentPaths& paths,
   std::unique_ptr<AgentMonitor> globalMonitor;
 
   logger.log("PilvoAgent starting (pid " + std::to_string(pid) + ")");
+
+  // One agent per user, or every row is written twice. Taken before the
+  // display and the store are touched; a normal start logs nothing here.
+  InstanceLock::Attempt instance = InstanceLock::acquire(paths.supportDir, pid);
+  if (instance.heldElsewhere) {
+    logger.log("Another pilvo-agent is already running" +
+               (instance.holderPid ? " (pid " + std::to_string(*instance.holderPid) + ")"
+                                   : std::string()) +
+               "; exiting");
+    return kExitAlreadyRunning;
+  }
+  if (!instance.lock) {
+    // The support directory holds the store too: same failure, same status.
+    logger.log("Fatal error: " + instance.error);
+    return kExitStoreUnavailable;
+  }
 
   std::string connectError;
   std::unique_ptr<AgentPlatform> platform = connect(&connectError);

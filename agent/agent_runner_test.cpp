@@ -6,6 +6,7 @@
 
 #include "agent/agent_test_support.h"
 #include "agent/constants.h"
+#include "agent/instance_lock.h"
 #include "testing/fake_accessibility.h"
 #include "testing/fake_event_loop.h"
 #include "testing/fake_input_idleness.h"
@@ -106,6 +107,32 @@ TEST_F(AgentRunnerTest, LostDisplayShutsDownCleanlyWithItsOwnStatus) {
 
   EXPECT_EQ(run([](FakeAgentPlatform&) {}, true, /*connects=*/false), kExitNoDisplay);
   EXPECT_EQ(log().back(), "Fatal error: cannot open X display");
+}
+
+TEST_F(AgentRunnerTest, SecondAgentExitsWithItsOwnStatusBeforeTouchingTheStore) {
+  InstanceLock::Attempt first = InstanceLock::acquire(paths_.supportDir, 777);
+  ASSERT_TRUE(first.lock) << first.error;
+  bool connected = false;
+  Logger logger(dir_.file("state/pilvo-agent.log"), loop_, nullptr);
+  const int status = runAgent(
+      loop_, logger, paths_,
+      [&](std::string*) -> std::unique_ptr<AgentPlatform> {
+        connected = true;
+        return std::make_unique<FakeAgentPlatform>(loop_);
+      },
+      4242);
+  EXPECT_EQ(status, kExitAlreadyRunning);
+  EXPECT_FALSE(connected);
+  EXPECT_EQ(log(), (std::vector<std::string>{
+                       "PilvoAgent starting (pid 4242)",
+                       "Another pilvo-agent is already running (pid 777); exiting"}));
+  EXPECT_EQ(pilvo::testing::fileMode(paths_.supportDir + "/agent_events.db"), -1);
+
+  // Released (as by the first agent's end, however it ends): the next one runs.
+  first.lock.reset();
+  EXPECT_EQ(run([&](FakeAgentPlatform&) { loop_.raiseSignal(SIGTERM); }), kExitStopped);
+  EXPECT_EQ(InstanceLock::acquire(paths_.supportDir, 1).holderPid, std::nullopt)
+      << "the lock goes with the agent that held it";
 }
 
 }  // namespace
