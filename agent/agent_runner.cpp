@@ -4,6 +4,7 @@
 
 #include <csignal>
 #include <optional>
+#include <string_view>
 
 #include "agent/agent_database.h"
 #include "agent/agent_monitor.h"
@@ -17,6 +18,15 @@ AgentPaths defaultAgentPaths() {
   paths.supportDir = std::string(g_get_user_data_dir()) + "/" + kSupportDirName;
   paths.logPath = std::string(g_get_user_state_dir()) + "/" + kLogFileName;
   return paths;
+}
+
+std::string waylandSessionWarning(const char* waylandDisplay, const char* sessionType) {
+  const bool wayland = (waylandDisplay && *waylandDisplay) ||
+                       (sessionType && std::string_view(sessionType) == "wayland");
+  if (!wayland) return {};
+  return "Warning: this is a Wayland session and only X11 (XWayland) applications are seen: "
+         "time in native Wayland applications counts for the last X11 application in front, "
+         "and typing in them counts as idle";
 }
 
 int runAgent(EventLoop& loop, Logger& logger, const AgentPaths& paths,

@@ -36,6 +36,11 @@ struct AgentPaths {
 // them with XDG_DATA_HOME and XDG_STATE_HOME).
 AgentPaths defaultAgentPaths();
 
+// The start-up warning for a Wayland session (`waylandDisplay` set, or
+// `sessionType` "wayland"), whose native applications X11 cannot see; empty
+// otherwise. Arguments are the environment's values, nullptr when unset.
+std::string waylandSessionWarning(const char* waylandDisplay, const char* sessionType);
+
 // Runs the agent until SIGTERM/SIGINT or the loss of the desktop connection
 // and returns the process exit status.
 int runAgent(EventLoop& loop, Logger& logger, const AgentPaths& paths,

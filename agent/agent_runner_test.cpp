@@ -109,6 +109,22 @@ TEST_F(AgentRunnerTest, LostDisplayShutsDownCleanlyWithItsOwnStatus) {
   EXPECT_EQ(log().back(), "Fatal error: cannot open X display");
 }
 
+TEST(WaylandSessionTest, WarnsWhenNativeWaylandApplicationsAreHidden) {
+  const struct {
+    const char* waylandDisplay;
+    const char* sessionType;
+    bool warns;
+  } cases[] = {
+      {nullptr, nullptr, false}, {nullptr, "x11", false}, {"", "x11", false},
+      {"wayland-0", nullptr, true}, {nullptr, "wayland", true}, {"", "wayland", true},
+  };
+  for (const auto& c : cases) {
+    const std::string warning = waylandSessionWarning(c.waylandDisplay, c.sessionType);
+    EXPECT_EQ(!warning.empty(), c.warns) << (c.waylandDisplay ? c.waylandDisplay : "unset") << " "
+                                         << (c.sessionType ? c.sessionType : "unset");
+  }
+}
+
 TEST_F(AgentRunnerTest, SecondAgentExitsWithItsOwnStatusBeforeTouchingTheStore) {
   InstanceLock::Attempt first = InstanceLock::acquire(paths_.supportDir, 777);
   ASSERT_TRUE(first.lock) << first.error;

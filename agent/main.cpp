@@ -1,5 +1,6 @@
 // pilvo-agent: records the application in front, window titles and idle time
 // into the event store until SIGTERM or SIGINT. No arguments, no options.
+#include <glib.h>
 #include <sqlite3.h>
 #include <unistd.h>
 
@@ -40,6 +41,9 @@ int main() {
         auto x11 = pilvo::x11::X11Platform::open(loop, error);
         if (!x11) return nullptr;
         for (const std::string& warning : x11->warnings()) logger.log("Warning: " + warning);
+        const std::string wayland = pilvo::agent::waylandSessionWarning(
+            g_getenv("WAYLAND_DISPLAY"), g_getenv("XDG_SESSION_TYPE"));
+        if (!wayland.empty()) logger.log(wayland);
         return std::make_unique<X11AgentPlatform>(std::move(x11));
       },
       static_cast<int32_t>(getpid()));
