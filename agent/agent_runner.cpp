@@ -67,8 +67,10 @@ int runAgent(EventLoop& loop, Logger& logger, const AgentPaths& paths,
   }
 
   int exitStatus = kExitStopped;
+  SleepNotifications* sleep = platform->sleepNotifications();
   auto shutdown = [&](const char* reason, int status) {
     logger.log(reason);
+    if (sleep) sleep->setHandler({});
     if (globalMonitor) globalMonitor->stop();
     if (globalDatabase && globalDatabase->isOpen()) globalDatabase->close();
     exitStatus = status;
@@ -102,6 +104,12 @@ int runAgent(EventLoop& loop, Logger& logger, const AgentPaths& paths,
                              platform->accessibility()},
       loop, logger, paths.supportDir);
   globalMonitor->start();
+  if (sleep) {
+    AgentMonitor* monitor = globalMonitor.get();
+    sleep->setHandler([monitor](bool sleeping) {
+      if (sleeping) monitor->systemWillSleep();
+    });
+  }
 
   logger.log("PilvoAgent running \u2014 entering run loop");
   loop.run();

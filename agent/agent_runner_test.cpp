@@ -10,6 +10,7 @@
 #include "testing/fake_accessibility.h"
 #include "testing/fake_event_loop.h"
 #include "testing/fake_input_idleness.h"
+#include "testing/fake_sleep_notifications.h"
 #include "testing/fake_workspace.h"
 #include "testing/temp_dir.h"
 
@@ -22,11 +23,13 @@ class FakeAgentPlatform final : public AgentPlatform {
   Workspace& workspace() override { return workspace_; }
   InputIdleness& idleness() override { return idleness_; }
   Accessibility& accessibility() override { return accessibility_; }
+  SleepNotifications* sleepNotifications() override { return &sleep_; }
   void setConnectionLostHandler(std::function<void()> handler) override { lost = std::move(handler); }
 
   pilvo::testing::FakeWorkspace workspace_;
   pilvo::testing::FakeInputIdleness idleness_;
   pilvo::testing::FakeAccessibility accessibility_;
+  pilvo::testing::FakeSleepNotifications sleep_;
   std::function<void()> lost;
 };
 
@@ -107,6 +110,39 @@ TEST_F(AgentRunnerTest, LostDisplayShutsDownCleanlyWithItsOwnStatus) {
 
   EXPECT_EQ(run([](FakeAgentPlatform&) {}, true, /*connects=*/false), kExitNoDisplay);
   EXPECT_EQ(log().back(), "Fatal error: cannot open X display");
+}
+
+TEST_F(AgentRunnerTest, SleepStartsAnIdlePeriodThatLastsUntilInputAfterTheWake) {
+  bool handlerCleared = false;
+  run([&](FakeAgentPlatform& p) {
+    // Input 100 s ago, then the lid closes: the sleep is idle time from now.
+    p.idleness_.setAllSecondsSince(100);
+    p.sleep_.emitPrepareForSleep(true);
+    // Woken with no input yet: the idle clock stopped during the sleep, but
+    // the user is still away.
+    p.sleep_.emitPrepareForSleep(false);
+    loop_.advance(90);
+    p.idleness_.input(InputKind::kMouseMoved);
+    loop_.advance(30);
+    // A second sleep while already idle adds no row.
+    p.idleness_.setAllSecondsSince(400);
+    loop_.advance(30);
+    p.sleep_.emitPrepareForSleep(true);
+    p.sleep_.emitPrepareForSleep(false);
+    loop_.advance(60);
+    loop_.raiseSignal(SIGTERM);
+    handlerCleared = !p.sleep_.hasHandler();
+  });
+  using test::EventRow;
+  const std::optional<std::string> term("org.term");
+  EXPECT_EQ(test::readEvents(paths_.supportDir + "/agent_events.db"),
+            (std::vector<EventRow>{{"appSwitch", term, std::nullopt},
+                                   {"idle", term, std::nullopt},
+                                   {"active", term, std::nullopt},
+                                   {"idle", term, std::nullopt}}));
+  auto lines = log();
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), "User went idle (100s)"), 1) << lines[6];
+  EXPECT_TRUE(handlerCleared) << "no sleep reaches a stopped monitor";
 }
 
 TEST(WaylandSessionTest, WarnsWhenNativeWaylandApplicationsAreHidden) {
