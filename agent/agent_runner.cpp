@@ -36,11 +36,13 @@ int runAgent(EventLoop& loop, Logger& logger, const AgentPaths& paths,
   std::unique_ptr<AgentDatabase> globalDatabase;
   std::unique_ptr<AgentMonitor> globalMonitor;
 
-  logger.log("PilvoAgent starting (pid " + std::to_string(pid) + ")");
-
   // One agent per user, or every row is written twice. Taken before the
-  // display and the store are touched; a normal start logs nothing here.
+  // display and the store are touched; a normal start logs nothing for it.
   InstanceLock::Attempt instance = InstanceLock::acquire(paths.supportDir, pid);
+  // Only the agent that runs may move the log; it does so before its first line.
+  if (instance.lock) logger.rotateIfLarge();
+
+  logger.log("PilvoAgent starting (pid " + std::to_string(pid) + ")");
   if (instance.heldElsewhere) {
     logger.log("Another pilvo-agent is already running" +
                (instance.holderPid ? " (pid " + std::to_string(*instance.holderPid) + ")"

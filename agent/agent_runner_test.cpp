@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <csignal>
 
 #include "agent/agent_test_support.h"
@@ -151,7 +153,7 @@ TEST(WaylandSessionTest, WarnsWhenNativeWaylandApplicationsAreHidden) {
     const char* sessionType;
     bool warns;
   } cases[] = {
-      {nullptr, nullptr, false}, {nullptr, "x11", false}, {"", "x11", false},
+      {nullptr, nullptr, false},    {nullptr, "x11", false},    {"", "x11", false},
       {"wayland-0", nullptr, true}, {nullptr, "wayland", true}, {"", "wayland", true},
   };
   for (const auto& c : cases) {
@@ -165,7 +167,11 @@ TEST_F(AgentRunnerTest, SecondAgentExitsWithItsOwnStatusBeforeTouchingTheStore) 
   InstanceLock::Attempt first = InstanceLock::acquire(paths_.supportDir, 777);
   ASSERT_TRUE(first.lock) << first.error;
   bool connected = false;
-  Logger logger(dir_.file("state/pilvo-agent.log"), loop_, nullptr);
+  // A log due for rotation: the running agent writes to it, so it stays.
+  const std::string logPath = dir_.file("state/pilvo-agent.log");
+  ::mkdir(dir_.file("state").c_str(), 0700);
+  pilvo::testing::writeFile(logPath, std::string(kLogRotateBytes + 1, '\n'));
+  Logger logger(logPath, loop_, nullptr);
   const int status = runAgent(
       loop_, logger, paths_,
       [&](std::string*) -> std::unique_ptr<AgentPlatform> {
@@ -175,14 +181,20 @@ TEST_F(AgentRunnerTest, SecondAgentExitsWithItsOwnStatusBeforeTouchingTheStore) 
       4242);
   EXPECT_EQ(status, kExitAlreadyRunning);
   EXPECT_FALSE(connected);
-  EXPECT_EQ(log(), (std::vector<std::string>{
-                       "PilvoAgent starting (pid 4242)",
-                       "Another pilvo-agent is already running (pid 777); exiting"}));
+  const std::string text = pilvo::testing::readFile(logPath);
+  ASSERT_GT(text.size(), static_cast<size_t>(kLogRotateBytes + 1));
+  EXPECT_EQ(test::logMessages(text.substr(kLogRotateBytes + 1)),
+            (std::vector<std::string>{"PilvoAgent starting (pid 4242)",
+                                      "Another pilvo-agent is already running (pid 777); exiting"}));
   EXPECT_EQ(pilvo::testing::fileMode(paths_.supportDir + "/agent_events.db"), -1);
+  EXPECT_EQ(pilvo::testing::fileMode(logPath + ".1"), -1);
 
-  // Released (as by the first agent's end, however it ends): the next one runs.
+  // Released (as by the first agent's end, however it ends): the next one
+  // runs, and starts a fresh log.
   first.lock.reset();
   EXPECT_EQ(run([&](FakeAgentPlatform&) { loop_.raiseSignal(SIGTERM); }), kExitStopped);
+  EXPECT_EQ(log().front(), "PilvoAgent starting (pid 4242)");
+  EXPECT_EQ(pilvo::testing::readFile(logPath + ".1").size(), text.size());
   EXPECT_EQ(InstanceLock::acquire(paths_.supportDir, 1).holderPid, std::nullopt)
       << "the lock goes with the agent that held it";
 }

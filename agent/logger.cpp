@@ -12,9 +12,14 @@
 #include "common/timestamp.h"
 
 namespace pilvo::agent {
+namespace {
+
+constexpr int kLogFlags = O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW;
+
+}  // namespace
 
 Logger::Logger(const std::string& path, const Clock& clock, std::FILE* err)
-    : clock_(clock), err_(err) {
+    : clock_(clock), err_(err), path_(path) {
   if (path.empty()) return;
   gchar* dir = g_path_get_dirname(path.c_str());
   // $XDG_STATE_HOME belongs to every program (it may be the home directory):
@@ -22,20 +27,22 @@ Logger::Logger(const std::string& path, const Clock& clock, std::FILE* err)
   const bool dirOk = makeSharedDirectory(dir).empty();
   g_free(dir);
   if (!dirOk) return;
-  constexpr int kFlags = O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW;
-  fd_ = openPrivateFile(path, kFlags);
+  fd_ = openPrivateFile(path, kLogFlags);
+}
+
+void Logger::rotateIfLarge() {
   struct stat opened {};
   if (fd_ < 0 || fstat(fd_, &opened) != 0 || opened.st_size <= kLogRotateBytes) return;
-  // Keep one previous log. Only the file this logger opened is moved: another
-  // agent starting at the same moment may have rotated it already.
+  // Only the file this logger has open is moved, never one put in its place.
   struct stat current {};
-  const std::string previous = path + ".1";
-  if (stat(path.c_str(), &current) == 0 && current.st_ino == opened.st_ino &&
-      current.st_dev == opened.st_dev && std::rename(path.c_str(), previous.c_str()) == 0) {
-    restrictToOwner(previous);
+  const std::string previous = path_ + ".1";
+  if (stat(path_.c_str(), &current) != 0 || current.st_ino != opened.st_ino ||
+      current.st_dev != opened.st_dev || std::rename(path_.c_str(), previous.c_str()) != 0) {
+    return;
   }
+  restrictToOwner(previous);
   ::close(fd_);
-  fd_ = openPrivateFile(path, kFlags);
+  fd_ = openPrivateFile(path_, kLogFlags);
 }
 
 Logger::~Logger() {

@@ -15,9 +15,8 @@ namespace pilvo::agent {
 class Logger {
  public:
   // Opens `path` for appending, creating it (0600) and its directory (0700)
-  // when missing; an existing directory keeps its mode. A file larger than
-  // kLogRotateBytes becomes `path`.1 (replacing an older one) and a fresh log
-  // starts. When that fails the logger writes to `err` only.
+  // when missing; an existing directory keeps its mode. When that fails the
+  // logger writes to `err` only.
   Logger(const std::string& path, const Clock& clock, std::FILE* err = stderr);
   ~Logger();
   Logger(const Logger&) = delete;
@@ -29,6 +28,11 @@ class Logger {
 
   bool hasFile() const { return fd_ >= 0; }
 
+  // When the log is larger than kLogRotateBytes: it becomes `path`.1
+  // (replacing an older one) and a fresh log starts. Only the one running
+  // agent may do this: another would move the log from under it.
+  void rotateIfLarge();
+
   // `message` with C0 controls and DEL as \n, \r, \t or \xNN, and C1
   // controls and the Unicode line and paragraph separators as \uNNNN.
   static std::string escapeControls(std::string_view message);
@@ -36,6 +40,7 @@ class Logger {
  private:
   const Clock& clock_;
   std::FILE* err_;
+  const std::string path_;
   int fd_ = -1;
 };
 

@@ -49,7 +49,8 @@ TEST(LoggerTest, EveryMessageIsExactlyOneLine) {
       {"appSwitch: evil\n[2025-03-04T09:05:07Z] User returned from idle",
        "appSwitch: evil\\n[2025-03-04T09:05:07Z] User returned from idle"},
       {"a\rb\tc", "a\\rb\\tc"},
-      {std::string("nul\0esc\x1b del\x7f", sizeof "nul\0esc\x1b del\x7f" - 1), "nul\\x00esc\\x1b del\\x7f"},
+      {std::string("nul\0esc\x1b del\x7f", sizeof "nul\0esc\x1b del\x7f" - 1),
+       "nul\\x00esc\\x1b del\\x7f"},
       {"nel\u0085 csi\u009b ls\u2028 ps\u2029", "nel\\u0085 csi\\u009b ls\\u2028 ps\\u2029"},
       // Printable text, other separators and broken UTF-8 pass unchanged.
       {"caf\u00e9 \u2014 \u00a0 \\n \xc2", "caf\u00e9 \u2014 \u00a0 \\n \xc2"},
@@ -90,6 +91,7 @@ TEST(LoggerTest, StateDirectoryKeepsItsModeAndALargeLogIsRotatedOnce) {
     ASSERT_EQ(::truncate(path.c_str(), size), 0);
     {
       Logger logger(path, clock, nullptr);
+      logger.rotateIfLarge();
       logger.log("new");
     }
     if (size == kLogRotateBytes) {

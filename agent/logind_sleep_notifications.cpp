@@ -65,9 +65,8 @@ void LogindSleepNotifications::setHandler(std::function<void(bool sleeping)> han
   }
 }
 
-void LogindSleepNotifications::onSignal(GDBusConnection*, const gchar*, const gchar*,
-                                        const gchar*, const gchar*, GVariant* parameters,
-                                        gpointer data) {
+void LogindSleepNotifications::onSignal(GDBusConnection*, const gchar*, const gchar*, const gchar*,
+                                        const gchar*, GVariant* parameters, gpointer data) {
   auto* self = static_cast<LogindSleepNotifications*>(data);
   if (!g_variant_is_of_type(parameters, G_VARIANT_TYPE("(b)"))) return;
   gboolean sleeping = FALSE;
@@ -96,8 +95,8 @@ void LogindSleepNotifications::onInhibitReply(GObject* source, GAsyncResult* res
                                               gpointer data) {
   GUnixFDList* fds = nullptr;
   GError* error = nullptr;
-  GVariant* reply = g_dbus_connection_call_with_unix_fd_list_finish(
-      G_DBUS_CONNECTION(source), &fds, result, &error);
+  GVariant* reply = g_dbus_connection_call_with_unix_fd_list_finish(G_DBUS_CONNECTION(source), &fds,
+                                                                    result, &error);
   if (g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CANCELLED)) {
     // The object is gone; `data` must not be touched.
     g_error_free(error);

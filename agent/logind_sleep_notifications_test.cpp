@@ -85,9 +85,8 @@ class FakeLogindTest : public ::testing::Test {
         "<arg direction='out' type='h'/></method></interface></node>",
         nullptr);
     static const GDBusInterfaceVTable vtable = {&FakeLogindTest::onCall, nullptr, nullptr, {}};
-    object_ = g_dbus_connection_register_object(logind_, "/org/freedesktop/login1",
-                                                node->interfaces[0], &vtable, this, nullptr,
-                                                nullptr);
+    object_ = g_dbus_connection_register_object(
+        logind_, "/org/freedesktop/login1", node->interfaces[0], &vtable, this, nullptr, nullptr);
     g_dbus_node_info_unref(node);
     ASSERT_NE(object_, 0u);
   }
@@ -119,8 +118,8 @@ class FakeLogindTest : public ::testing::Test {
     const gint index = g_unix_fd_list_append(list, fds[1], nullptr);
     close(fds[1]);  // the list holds its own copy until the reply is sent
     self->inhibitReadEnds_.push_back(fds[0]);
-    g_dbus_method_invocation_return_value_with_unix_fd_list(
-        invocation, g_variant_new("(h)", index), list);
+    g_dbus_method_invocation_return_value_with_unix_fd_list(invocation, g_variant_new("(h)", index),
+                                                            list);
     g_object_unref(list);
   }
 

@@ -5,8 +5,8 @@
 #include <unistd.h>
 
 #include "agent/agent_runner.h"
-#include "agent/logind_sleep_notifications.h"
 #include "agent/constants.h"
+#include "agent/logind_sleep_notifications.h"
 #include "common/glib_event_loop.h"
 #include "x11/x11_platform.h"
 

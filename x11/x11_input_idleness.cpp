@@ -34,7 +34,9 @@ std::optional<double> serverIdleSeconds(Display* display, Window root) {
   XScreenSaverInfo* info = XScreenSaverAllocInfo();
   if (!info) return std::nullopt;
   std::optional<double> seconds;
-  if (XScreenSaverQueryInfo(display, root, info)) seconds = static_cast<double>(info->idle) / 1000.0;
+  if (XScreenSaverQueryInfo(display, root, info)) {
+    seconds = static_cast<double>(info->idle) / 1000.0;
+  }
   XFree(info);
   return seconds;
 }
@@ -105,9 +107,7 @@ double X11InputIdleness::secondsSinceLastEvent(InputKind kind) {
   return std::max(0.0, clock_() - last_[slot(kind)]);
 }
 
-void X11InputIdleness::forgetInputSoFar() {
-  last_.fill(-std::numeric_limits<double>::infinity());
-}
+void X11InputIdleness::forgetInputSoFar() { last_.fill(-std::numeric_limits<double>::infinity()); }
 
 void X11InputIdleness::refreshDevices() {
   scrollValuators_.clear();

@@ -318,7 +318,8 @@ TEST(X11DesktopTest, EventsReadByARoundTripOutsideDispatchAreNotLeftBehind) {
 double serverIdle() {
   Display* display = XOpenDisplay(nullptr);
   XScreenSaverInfo* info = XScreenSaverAllocInfo();
-  const bool ok = display && info && XScreenSaverQueryInfo(display, DefaultRootWindow(display), info);
+  const bool ok =
+      display && info && XScreenSaverQueryInfo(display, DefaultRootWindow(display), info);
   const double seconds = ok ? static_cast<double>(info->idle) / 1000.0 : -1;
   XFree(info);
   if (display) XCloseDisplay(display);
