@@ -167,8 +167,13 @@ class AgentIntegrationTest : public ::testing::Test {
   }
 
   std::vector<std::string> env() const {
-    return {"HOME=" + home_.file("home"), "XDG_DATA_HOME=" + home_.file("data"),
-            "XDG_STATE_HOME=" + home_.file("state")};
+    std::vector<std::string> vars = {"HOME=" + home_.file("home"),
+                                     "XDG_DATA_HOME=" + home_.file("data"),
+                                     "XDG_STATE_HOME=" + home_.file("state"),
+                                     // An X11 session, whatever session runs the tests.
+                                     "WAYLAND_DISPLAY=", "XDG_SESSION_TYPE=x11"};
+    vars.insert(vars.end(), extraEnv_.begin(), extraEnv_.end());
+    return vars;
   }
   std::string dbPath() const { return home_.file("data/pilvo/agent_events.db"); }
   std::string logPath() const { return home_.file("state/pilvo-agent.log"); }
@@ -236,6 +241,7 @@ class AgentIntegrationTest : public ::testing::Test {
   size_t rowCount() { return readEvents(dbPath()).size(); }
 
   TempDir home_;
+  std::vector<std::string> extraEnv_;
   Display* dpy_ = nullptr;
   std::vector<std::unique_ptr<TestWindow>> windows_;
   std::vector<pid_t> children_;
@@ -413,6 +419,36 @@ TEST_F(AgentIntegrationTest, UntrustedWindowPropertiesNeverStopTheAgent) {
   ASSERT_TRUE(ok.activate());
   ASSERT_TRUE(waitUntil([&] { return rowCount() >= 4 && readEvents(dbPath()).back().bundleId == s("PilvoTestOk"); }));
   EXPECT_TRUE(agent->running());
+  EXPECT_EQ(agent->stop(), 0);
+}
+
+TEST_F(AgentIntegrationTest, OnlyOneAgentRecordsAtATimeAndACrashLeavesNoStaleLock) {
+  TestWindow& a = window("PilvoTestSingle", "single");
+  ASSERT_TRUE(a.activate());
+  auto first = startAgent();
+  ASSERT_TRUE(rowsBecome({{"appSwitch", s("PilvoTestSingle"), s("single")}}));
+  auto second = startAgent(/*waitRunning=*/false);
+  EXPECT_EQ(second->waitExit(), 4);
+  EXPECT_EQ(log().find("Wayland"), std::string::npos) << "no warning in an X11 session";
+  EXPECT_NE(log().find("Another pilvo-agent is already running (pid " +
+                       std::to_string(first->pid()) + "); exiting\n"),
+            std::string::npos) << log();
+  EXPECT_EQ(rowCount(), 1u);
+  EXPECT_EQ(count(log(), "Opening database at "), 1u);
+
+  kill(first->pid(), SIGKILL);
+  first->waitExit();
+  auto third = startAgent();
+  EXPECT_TRUE(waitUntil([&] { return rowCount() == 2; }));
+  EXPECT_EQ(third->stop(), 0);
+}
+
+TEST_F(AgentIntegrationTest, WaylandSessionIsNamedAtStart) {
+  extraEnv_ = {"WAYLAND_DISPLAY=wayland-0", "XDG_SESSION_TYPE=wayland"};
+  auto agent = startAgent();
+  EXPECT_EQ(count(log(), "] Warning: this is a Wayland session and only X11 (XWayland) applications"),
+            1u) << log();
+  EXPECT_LT(log().find("Wayland session"), log().find("Opening database at "));
   EXPECT_EQ(agent->stop(), 0);
 }
 

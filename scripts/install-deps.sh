@@ -7,7 +7,7 @@ packages=(
   # toolchain
   build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
   # libraries
-  libglib2.0-dev libsqlite3-dev libx11-dev libxi-dev libxres-dev libxtst-dev
+  libglib2.0-dev libsqlite3-dev libx11-dev libxi-dev libxres-dev libxss-dev libxtst-dev
   libgtk-3-dev libwebkit2gtk-4.1-dev nlohmann-json3-dev
   # tests and benchmarks
   googletest libgtest-dev libgmock-dev libbenchmark-dev
