@@ -515,34 +515,52 @@ TEST_F(AgentIntegrationTest, StoreKilledDuringABurstStaysIntact) {
 }
 
 TEST_F(AgentIntegrationTest, LosingTheDisplayShutsDownAndAsksForARestart) {
-  // A display of our own that we can take away.
-  int fds[2];
-  ASSERT_EQ(pipe(fds), 0);
-  pid_t xvfb = fork();
-  if (xvfb == 0) {
+  // A display of our own that we can take away. Two servers starting at once
+  // may pick the same number; the loser exits, and then we start another.
+  pid_t xvfb = -1;
+  std::string display;
+  for (int attempt = 0; attempt < 5 && display.empty(); ++attempt) {
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    xvfb = fork();
+    if (xvfb == 0) {
+      close(fds[0]);
+      execlp("Xvfb", "Xvfb", "-displayfd", std::to_string(fds[1]).c_str(), "-nolisten", "tcp",
+             nullptr);
+      _exit(127);
+    }
+    close(fds[1]);
+    char buf[16] = {};
+    const ssize_t n = read(fds[0], buf, sizeof buf - 1);
     close(fds[0]);
-    execlp("Xvfb", "Xvfb", "-displayfd", std::to_string(fds[1]).c_str(), "-nolisten", "tcp",
-           nullptr);
-    _exit(127);
+    const std::string candidate = ":" + std::string(buf, n > 0 ? strcspn(buf, "\n") : 0);
+    const auto alive = [&] { return waitpid(xvfb, nullptr, WNOHANG) == 0; };
+    const bool answers = n > 0 && waitUntil([&] {
+      Display* probe = XOpenDisplay(candidate.c_str());
+      if (probe) XCloseDisplay(probe);
+      return probe != nullptr || !alive();
+    }, 10) && alive();
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    if (answers && alive()) {
+      display = candidate;
+    } else if (kill(xvfb, SIGKILL) == 0) {
+      waitpid(xvfb, nullptr, 0);
+    }
   }
-  close(fds[1]);
+  ASSERT_FALSE(display.empty()) << "no Xvfb of our own";
   struct KillOnExit {
     pid_t pid;
     ~KillOnExit() {
       if (kill(pid, SIGKILL) == 0) waitpid(pid, nullptr, 0);
     }
   } xvfbGuard{xvfb};
-  char buf[16] = {};
-  ssize_t n = read(fds[0], buf, sizeof buf - 1);
-  close(fds[0]);
-  ASSERT_GT(n, 0);
-  const std::string display = ":" + std::string(buf, strcspn(buf, "\n"));
 
   auto agent = std::make_unique<AgentProcess>(
       std::vector<std::string>{"HOME=" + home_.file("home"), "XDG_DATA_HOME=" + home_.file("data"),
                                "XDG_STATE_HOME=" + home_.file("state"), "DISPLAY=" + display},
       stderrPath());
-  ASSERT_TRUE(waitUntil([&] { return log().find("entering run loop") != std::string::npos; }, 20));
+  ASSERT_TRUE(waitUntil([&] { return log().find("entering run loop") != std::string::npos; }, 20))
+      << readFile(stderrPath());
   kill(xvfb, SIGKILL);
   EXPECT_EQ(agent->waitExit(), 3);
   const std::string text = log();
