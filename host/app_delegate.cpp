@@ -5,12 +5,30 @@
 
 #include "common/glib_event_loop.h"
 #include "host/main_flutter_window.h"
+#include "tracking/app_icon_writer.h"
+#include "tracking/gio_app_index_platform.h"
 #include "tracking/x11_tracking_platform.h"
 #include "x11/x11_accessibility.h"
 #include "x11/x11_desktop.h"
 #include "x11/x_connection.h"
 
 namespace pilvo::host {
+namespace {
+
+// The file of a theme icon as GTK's default theme picks it for 32 pixels
+// (main thread only). Icons that live only in a resource have no file.
+std::optional<std::string> lookupThemeIcon(const std::string& name) {
+  GtkIconInfo* info = gtk_icon_theme_lookup_icon(gtk_icon_theme_get_default(), name.c_str(),
+                                                 tracking::kAppIconSize, GtkIconLookupFlags{});
+  if (!info) return std::nullopt;
+  const gchar* file = gtk_icon_info_get_filename(info);
+  std::optional<std::string> path = file ? std::optional<std::string>(file) : std::nullopt;
+  g_object_unref(info);
+  return path;
+}
+
+}  // namespace
+
 struct AppDelegate::State {
   std::unique_ptr<GlibEventLoop> loop;
   std::unique_ptr<DefaultsStore> defaults;
@@ -19,6 +37,7 @@ struct AppDelegate::State {
   std::unique_ptr<x11::X11Desktop> desktop;
   std::unique_ptr<x11::X11Accessibility> accessibility;
   std::unique_ptr<tracking::X11TrackingPlatform> trackingPlatform;
+  std::unique_ptr<tracking::GioAppIndexPlatform> appIndexPlatform;
   std::unique_ptr<channels::FlutterEngine> engine;
   std::unique_ptr<MainFlutterWindow> window;
   std::string bridgeError;
@@ -87,6 +106,9 @@ void AppDelegate::startup() {
         log(HostLogLevel::kError, "Tavik: ERROR - " + std::string(text));
       });
 
+  state->appIndexPlatform =
+      std::make_unique<tracking::GioAppIndexPlatform>(kApplicationId, lookupThemeIcon);
+
   state->engine = std::make_unique<channels::FlutterEngine>(
       *state->loop, [log = log_](const std::string& line) {
         log(HostLogLevel::kError, "Tavik: ERROR - channels: " + line);
@@ -96,7 +118,7 @@ void AppDelegate::startup() {
   state_ = std::move(state);
 
   HostServices services{state_->loop.get(), state_->trackingPlatform.get(),
-                        state_->accessibility.get(), log_};
+                        state_->accessibility.get(), log_, state_->appIndexPlatform.get()};
   state_->window->awakeFromNib(services);
 
   // Interfaces may connect once every channel exists.

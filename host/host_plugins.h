@@ -8,6 +8,7 @@
 #include "channels/flutter_engine.h"
 #include "common/event_loop.h"
 #include "host/host_log.h"
+#include "tracking/app_index_platform.h"
 #include "tracking/tracking_platform.h"
 
 namespace pilvo::host {
@@ -22,6 +23,8 @@ struct HostServices {
   tracking::TrackingPlatform* trackingPlatform = nullptr;
   Accessibility* accessibility = nullptr;
   HostLogSink log;
+  // Without one, "indexAllApps" answers an empty list.
+  tracking::AppIndexPlatform* appIndexPlatform = nullptr;
 };
 
 // Attaches the host's own plugins through `registrar`, in this order:
