@@ -13,7 +13,8 @@ void registerHostPlugins(channels::FlutterPluginRegistrar& registrar,
     indexer = tracking::makeAppIndexer(std::make_shared<tracking::AppIndexService>(
         *services.appIndexPlatform, *services.loop, [log = services.log](std::string_view line) {
           if (log) log(HostLogLevel::kInfo, line);
-        }));
+        },
+        services.makeAppIndexRunner ? services.makeAppIndexRunner() : nullptr));
   }
   tracking::FocusTrackingPlugin::registerWith(
       registrar,

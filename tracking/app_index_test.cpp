@@ -9,6 +9,7 @@
 
 #include "testing/fake_app_index_platform.h"
 #include "testing/fake_event_loop.h"
+#include "testing/inline_runner.h"
 #include "testing/temp_dir.h"
 #include "tracking/app_icon_writer.h"
 #include "tracking/app_index_service.h"
@@ -18,12 +19,6 @@ namespace {
 
 using testing::readFile;
 using testing::writeFile;
-
-// Runs each job at once on the caller's thread: the order of the steps stays
-// visible to the test while the loop decides when main-loop work happens.
-struct InlineRunner final : BackgroundRunner {
-  void run(std::function<void()> job) override { job(); }
-};
 
 std::string entry(const std::string& keys) {
   return "[Desktop Entry]\nType=Application\nExec=true\n" + keys + "\n";
@@ -113,7 +108,7 @@ class AppIndexTest : public ::testing::Test {
   std::vector<std::string> logLines_;
   AppIndexService service_{platform_, loop_,
                            [this](std::string_view line) { logLines_.emplace_back(line); },
-                           std::make_unique<InlineRunner>()};
+                           std::make_unique<testing::InlineRunner>()};
 };
 
 TEST_F(AppIndexTest, AnswersTheMenuEntriesInSourceOrderAfterTheFilters) {
