@@ -5,7 +5,7 @@
 
 #include "common/glib_event_loop.h"
 #include "host/main_flutter_window.h"
-#include "tracking/app_icon_writer.h"
+#include "host/theme_icon_lookup.h"
 #include "tracking/gio_app_index_platform.h"
 #include "tracking/x11_tracking_platform.h"
 #include "x11/x11_accessibility.h"
@@ -13,22 +13,6 @@
 #include "x11/x_connection.h"
 
 namespace pilvo::host {
-namespace {
-
-// The file of a theme icon as GTK's default theme picks it for 32 pixels
-// (main thread only). Icons that live only in a resource have no file.
-std::optional<std::string> lookupThemeIcon(const std::string& name) {
-  GtkIconInfo* info = gtk_icon_theme_lookup_icon(gtk_icon_theme_get_default(), name.c_str(),
-                                                 tracking::kAppIconSize, GtkIconLookupFlags{});
-  if (!info) return std::nullopt;
-  const gchar* file = gtk_icon_info_get_filename(info);
-  std::optional<std::string> path = file ? std::optional<std::string>(file) : std::nullopt;
-  g_object_unref(info);
-  return path;
-}
-
-}  // namespace
-
 struct AppDelegate::State {
   std::unique_ptr<GlibEventLoop> loop;
   std::unique_ptr<DefaultsStore> defaults;
@@ -107,7 +91,7 @@ void AppDelegate::startup() {
       });
 
   state->appIndexPlatform =
-      std::make_unique<tracking::GioAppIndexPlatform>(kApplicationId, lookupThemeIcon);
+      std::make_unique<tracking::GioAppIndexPlatform>(kApplicationId, lookupThemeIconFile);
 
   state->engine = std::make_unique<channels::FlutterEngine>(
       *state->loop, [log = log_](const std::string& line) {

@@ -28,9 +28,9 @@ namespace pilvo::tracking {
 inline constexpr const char* kSystemSourceFailedLine =
     "Tavik: mdfind failed, falling back to directory scan";
 inline constexpr const char* kAppIconDirectoryName = "app_icons";
-// Theme lookups per main-loop turn: each costs the toolkit a few microseconds
-// once the theme is loaded, so a turn stays well under a millisecond.
-inline constexpr size_t kThemeLookupsPerTurn = 8;
+// Theme lookups per main-loop turn: each costs the toolkit 10 to 30
+// microseconds once its theme is loaded, so a turn stays around a millisecond.
+inline constexpr size_t kThemeLookupsPerTurn = 32;
 
 // Runs jobs off the main loop.
 class BackgroundRunner {
