@@ -11,7 +11,8 @@ void registerHostPlugins(channels::FlutterPluginRegistrar& registrar,
   tracking::AppIndexer indexer;
   if (services.appIndexPlatform) {
     indexer = tracking::makeAppIndexer(std::make_shared<tracking::AppIndexService>(
-        *services.appIndexPlatform, *services.loop, [log = services.log](std::string_view line) {
+        *services.appIndexPlatform, *services.loop,
+        [log = services.log](std::string_view line) {
           if (log) log(HostLogLevel::kInfo, line);
         },
         services.makeAppIndexRunner ? services.makeAppIndexRunner() : nullptr));

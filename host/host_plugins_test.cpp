@@ -52,11 +52,10 @@ TEST(HostStartUpTest, IndexAllAppsAnswersPairsAndLogsTheFallbackThroughTheHostLo
   index.iconDir = dir.file("data/app_icons");
   std::vector<std::pair<HostLogLevel, std::string>> lines;
   channels::FlutterEngine engine{loop, [](const std::string&) {}};
-  registerChannels(engine, {&loop, &platform, &accessibility,
-                            [&](HostLogLevel level, std::string_view text) {
-                              lines.emplace_back(level, text);
-                            },
-                            &index, [] { return std::make_unique<testing::InlineRunner>(); }});
+  registerChannels(
+      engine, {&loop, &platform, &accessibility,
+               [&](HostLogLevel level, std::string_view text) { lines.emplace_back(level, text); },
+               &index, [] { return std::make_unique<testing::InlineRunner>(); }});
 
   testing::FakeFlutterUi ui(engine.binaryMessenger());
   auto reply = ui.sendRaw("com.tavik/tracking", channels::encodeMethodCall({"indexAllApps", {}}));
@@ -65,8 +64,8 @@ TEST(HostStartUpTest, IndexAllAppsAnswersPairsAndLogsTheFallbackThroughTheHostLo
   using channels::Value;
   using channels::ValueList;
   EXPECT_EQ(*channels::decodeMethodResponse(**reply).value,
-            channels::MethodResponse(Value(ValueList{Value(ValueList{
-                Value("org.example.Editor"), Value("Editor")})})));
+            channels::MethodResponse(
+                Value(ValueList{Value(ValueList{Value("org.example.Editor"), Value("Editor")})})));
   const std::vector<std::pair<HostLogLevel, std::string>> expected = {
       {HostLogLevel::kInfo, "Tavik: mdfind failed, falling back to directory scan"}};
   EXPECT_EQ(lines, expected);

@@ -17,10 +17,10 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <set>
-#include <tuple>
 #include <sstream>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "testing/temp_dir.h"
@@ -228,7 +228,8 @@ TEST_F(PilvoIntegrationTest, IndexAllAppsAnswersTheMenuAndLeavesOneIconPerIdenti
   EXPECT_NE(access((icons + "org.example.OffMenu.png").c_str(), F_OK), 0);
 
   // A later call leaves the files as they are.
-  struct stat before {}, after {};
+  struct stat before {};
+  struct stat after {};
   ASSERT_EQ(stat((icons + "org.example.Themed.png").c_str(), &before), 0);
   EXPECT_EQ(call("indexAllApps"), answer);
   ASSERT_EQ(stat((icons + "org.example.Themed.png").c_str(), &after), 0);

@@ -37,8 +37,8 @@ bool writeAll(int fd, const gchar* data, gsize size) {
 
 // The PNG bytes of the rendered icon, or empty when the source cannot be read.
 std::string renderPng(const std::string& sourcePath) {
-  GdkPixbuf* scaled =
-      gdk_pixbuf_new_from_file_at_scale(sourcePath.c_str(), kAppIconSize, kAppIconSize, TRUE, nullptr);
+  GdkPixbuf* scaled = gdk_pixbuf_new_from_file_at_scale(sourcePath.c_str(), kAppIconSize,
+                                                        kAppIconSize, TRUE, nullptr);
   if (!scaled) return {};
   GdkPixbuf* rgba = gdk_pixbuf_add_alpha(scaled, FALSE, 0, 0, 0);
   g_object_unref(scaled);

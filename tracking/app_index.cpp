@@ -17,8 +17,7 @@ constexpr const char* kGroup = G_KEY_FILE_DESKTOP_GROUP;
 constexpr int kMaxDepth = 4;
 
 void scanDirectory(const std::string& dir, const std::string& prefix, int depth,
-                   const std::set<std::string, std::less<>>& skip,
-                   std::vector<AppCandidate>& out) {
+                   const std::set<std::string, std::less<>>& skip, std::vector<AppCandidate>& out) {
   GDir* handle = g_dir_open(dir.c_str(), 0, nullptr);
   if (!handle) return;  // an absent or unreadable folder is normal
   std::vector<std::string> names;

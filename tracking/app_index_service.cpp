@@ -74,9 +74,8 @@ void AppIndexService::collect(const std::shared_ptr<Job>& job) {
   for (AppCandidate& candidate : scanApplicationDirs(platform_.dataDirectories(), systemIds)) {
     candidates.push_back(std::move(candidate));
   }
-  job->apps = filterCandidates(
-      candidates, {.ownId = platform_.ownBundleIdentifier(),
-                   .currentDesktops = platform_.currentDesktops()});
+  job->apps = filterCandidates(candidates, {.ownId = platform_.ownBundleIdentifier(),
+                                            .currentDesktops = platform_.currentDesktops()});
 
   const std::string iconDir = platform_.iconDirectory();
   g_mkdir_with_parents(iconDir.c_str(), 0755);
@@ -91,8 +90,9 @@ void AppIndexService::collect(const std::shared_ptr<Job>& job) {
       job->icons.push_back({app.icon, "", std::move(dest)});
     }
   }
-  const bool needsTheme = std::any_of(job->icons.begin(), job->icons.end(),
-                                      [](const Job::Icon& icon) { return !icon.themeName.empty(); });
+  const bool needsTheme =
+      std::any_of(job->icons.begin(), job->icons.end(),
+                  [](const Job::Icon& icon) { return !icon.themeName.empty(); });
   if (needsTheme) {
     loop_.post([this, alive = std::weak_ptr(alive_), job] {
       if (!alive.expired()) lookupThemeIcons(job);

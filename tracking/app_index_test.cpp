@@ -35,9 +35,8 @@ void writePng(const std::string& path, int width, int height) {
 
 // A red rectangle twice as wide as high: rendered 32 x 16, centred vertically.
 void writeWideSvg(const std::string& path) {
-  writeFile(path,
-            R"(<svg xmlns="http://www.w3.org/2000/svg" width="64" height="32">)"
-            R"(<rect width="64" height="32" fill="#ff0000"/></svg>)");
+  writeFile(path, R"(<svg xmlns="http://www.w3.org/2000/svg" width="64" height="32">)"
+                  R"(<rect width="64" height="32" fill="#ff0000"/></svg>)");
 }
 
 struct Decoded {
@@ -94,7 +93,8 @@ class AppIndexTest : public ::testing::Test {
   std::vector<IndexedApp> index() {
     std::vector<std::vector<IndexedApp>> answers;
     const int lookupsBefore = platform_.themeLookups;
-    service_.indexAllApps([&](std::vector<IndexedApp> apps) { answers.push_back(std::move(apps)); });
+    service_.indexAllApps(
+        [&](std::vector<IndexedApp> apps) { answers.push_back(std::move(apps)); });
     EXPECT_EQ(platform_.themeLookups, lookupsBefore) << "theme looked up off the loop";
     EXPECT_TRUE(answers.empty()) << "answered before the loop ran";
     loop_.runUntilIdle();
@@ -137,18 +137,15 @@ TEST_F(AppIndexTest, AnswersTheMenuEntriesInSourceOrderAfterTheFilters) {
   app("sys2/applications/org.example.Gio.desktop", entry("Name=Gio app"));
   // The system database reports these first, in its own order; the scan
   // adds only what it left out.
-  platform_.system = {{"org.example.Gio", dir_.file("sys2/applications/org.example.Gio.desktop")},
-                      {"org.example.Shadowed",
-                       dir_.file("user/applications/org.example.Shadowed.desktop")},
-                      {"nodisplay", dir_.file("sys1/applications/nodisplay.desktop")}};
+  platform_.system = {
+      {"org.example.Gio", dir_.file("sys2/applications/org.example.Gio.desktop")},
+      {"org.example.Shadowed", dir_.file("user/applications/org.example.Shadowed.desktop")},
+      {"nodisplay", dir_.file("sys1/applications/nodisplay.desktop")}};
 
   const std::vector<IndexedApp> expected = {
-      {"org.example.Gio", "Gio app", ""},
-      {"org.example.Shadowed", "User copy", ""},
-      {"not-in-kde", "Not in KDE", ""},
-      {"xfce-only", "Xfce only", ""},
-      {"kde4-kate", "Kate", ""},
-      {"noname", "noname", ""},
+      {"org.example.Gio", "Gio app", ""}, {"org.example.Shadowed", "User copy", ""},
+      {"not-in-kde", "Not in KDE", ""},   {"xfce-only", "Xfce only", ""},
+      {"kde4-kate", "Kate", ""},          {"noname", "noname", ""},
   };
   EXPECT_EQ(index(), expected);
   EXPECT_TRUE(logLines_.empty());
@@ -160,8 +157,7 @@ TEST_F(AppIndexTest, WithoutTheSystemDatabaseTheScanAloneAnswersAndOneLineIsLogg
   app("sys2/applications/org.example.A.desktop", entry("Name=A from the system"));
   platform_.desktops = {};
 
-  const std::vector<IndexedApp> expected = {{"org.example.A", "A", ""},
-                                            {"org.example.B", "B", ""}};
+  const std::vector<IndexedApp> expected = {{"org.example.A", "A", ""}, {"org.example.B", "B", ""}};
   EXPECT_EQ(index(), expected);
   EXPECT_EQ(logLines_, std::vector<std::string>{kSystemSourceFailedLine});
 }
