@@ -40,7 +40,9 @@ void scanDirectory(const std::string& dir, const std::string& prefix, int depth,
 
 // What the final pass needs of one desktop file.
 struct EntryFacts {
-  bool application = false;  // loads, has the entry group, Type=Application
+  // Loads, has the entry group, Type=Application, and the programs named by
+  // TryExec and Exec are installed (else the desktop's menus leave it out).
+  bool application = false;
   bool noDisplay = false;
   bool hidden = false;
   std::optional<std::vector<std::string>> onlyShowIn;
@@ -66,12 +68,33 @@ std::vector<std::string> keyList(GKeyFile* file, const char* key) {
   return out;
 }
 
+// Whether `program` (a name looked up in PATH, or an absolute path) can run.
+bool installed(const std::string& program) {
+  gchar* found = g_find_program_in_path(program.c_str());
+  g_free(found);
+  return found != nullptr;
+}
+
+// TryExec and the program of Exec, as GIO checks them before it lists an entry.
+bool launchable(GKeyFile* file) {
+  const std::string tryExec = keyString(file, G_KEY_FILE_DESKTOP_KEY_TRY_EXEC).value_or("");
+  if (!tryExec.empty() && !installed(tryExec)) return false;
+  const std::string exec = keyString(file, G_KEY_FILE_DESKTOP_KEY_EXEC).value_or("");
+  if (exec.empty()) return true;  // started over D-Bus
+  gchar** argv = nullptr;
+  if (!g_shell_parse_argv(exec.c_str(), nullptr, &argv, nullptr)) return false;
+  const bool ok = installed(argv[0]);
+  g_strfreev(argv);
+  return ok;
+}
+
 EntryFacts readEntry(const std::string& path, const char* locale) {
   EntryFacts facts;
   GKeyFile* file = g_key_file_new();
   if (g_key_file_load_from_file(file, path.c_str(), G_KEY_FILE_KEEP_TRANSLATIONS, nullptr) &&
       g_key_file_has_group(file, kGroup)) {
-    facts.application = keyString(file, G_KEY_FILE_DESKTOP_KEY_TYPE) == "Application";
+    facts.application =
+        keyString(file, G_KEY_FILE_DESKTOP_KEY_TYPE) == "Application" && launchable(file);
     facts.noDisplay =
         g_key_file_get_boolean(file, kGroup, G_KEY_FILE_DESKTOP_KEY_NO_DISPLAY, nullptr);
     facts.hidden = g_key_file_get_boolean(file, kGroup, G_KEY_FILE_DESKTOP_KEY_HIDDEN, nullptr);

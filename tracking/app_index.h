@@ -48,8 +48,9 @@ std::vector<AppCandidate> scanApplicationDirs(const std::vector<std::string>& da
 // The final pass over the candidates in order. The first file met for an ID
 // claims it, whatever it says (a user entry with NoDisplay or Hidden hides
 // the system one it shadows); a claimed ID is then answered unless its entry
-// is broken, not an Application, NoDisplay, Hidden, not shown in the current
-// desktop, or this program itself.
+// is broken, not an Application or not installed (TryExec or Exec names a
+// missing program), NoDisplay, Hidden, not shown in the current desktop, or
+// this program itself.
 std::vector<IndexedApp> filterCandidates(const std::vector<AppCandidate>& candidates,
                                          const AppIndexRules& rules);
 

@@ -53,11 +53,15 @@ AppIndexService::AppIndexService(AppIndexPlatform& platform, EventLoop& loop, Lo
 AppIndexService::~AppIndexService() {
   stopping_ = true;
   runner_.reset();
+  // Calls still owed are dropped here, on the main thread, while whatever
+  // their callbacks hold is still there.
+  jobs_.clear();
 }
 
 void AppIndexService::indexAllApps(Done done) {
   auto job = std::make_shared<Job>();
   job->done = std::move(done);
+  jobs_.insert(job);
   runner_->run([this, job] { collect(job); });
 }
 
@@ -94,8 +98,9 @@ void AppIndexService::collect(const std::shared_ptr<Job>& job) {
       std::any_of(job->icons.begin(), job->icons.end(),
                   [](const Job::Icon& icon) { return !icon.themeName.empty(); });
   if (needsTheme) {
-    loop_.post([this, alive = std::weak_ptr(alive_), job] {
-      if (!alive.expired()) lookupThemeIcons(job);
+    // Main-loop work holds its job weakly: a job outlives only with its service.
+    loop_.post([this, weak = std::weak_ptr(job)] {
+      if (auto job = weak.lock()) lookupThemeIcons(job);
     });
   } else {
     renderIcons(job);
@@ -112,8 +117,8 @@ void AppIndexService::lookupThemeIcons(const std::shared_ptr<Job>& job) {
   }
   if (job->nextLookup < job->icons.size()) {
     // The rest on a later turn, so the loop serves everything else in between.
-    loop_.post([this, alive = std::weak_ptr(alive_), job] {
-      if (!alive.expired()) lookupThemeIcons(job);
+    loop_.post([this, weak = std::weak_ptr(job)] {
+      if (auto job = weak.lock()) lookupThemeIcons(job);
     });
     return;
   }
@@ -126,8 +131,11 @@ void AppIndexService::renderIcons(const std::shared_ptr<Job>& job) {
     // A missing or unreadable icon leaves no file; the entry is answered anyway.
     if (!icon.source.empty()) writeAppIcon(icon.source, icon.dest);
   }
-  loop_.post([alive = std::weak_ptr(alive_), job] {
-    if (!alive.expired()) job->done(std::move(job->apps));
+  loop_.post([this, weak = std::weak_ptr(job)] {
+    std::shared_ptr<Job> job = weak.lock();
+    if (!job) return;
+    jobs_.erase(job);
+    job->done(std::move(job->apps));
   });
 }
 

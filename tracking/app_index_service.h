@@ -13,6 +13,7 @@
 #include <list>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string_view>
 #include <thread>
 #include <vector>
@@ -85,6 +86,8 @@ class AppIndexService {
   EventLoop& loop_;
   Log log_;
   std::shared_ptr<bool> alive_;
+  // Calls not yet answered (main thread only).
+  std::set<std::shared_ptr<Job>> jobs_;
   std::atomic<bool> stopping_{false};
   // Last, so its threads end before anything they use goes away.
   std::unique_ptr<BackgroundRunner> runner_;

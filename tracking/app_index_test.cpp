@@ -130,6 +130,13 @@ TEST_F(AppIndexTest, AnswersTheMenuEntriesInSourceOrderAfterTheFilters) {
   app("sys1/applications/broken.desktop", "this is not a key file\n\x01\x02");
   app("sys1/applications/nogroup.desktop", "[Something Else]\nType=Application\nName=x\n");
   app("sys1/applications/com.pilvo.Pilvo.desktop", entry("Name=Pilvo"));
+  app("sys1/applications/tryexec-missing.desktop", entry("Name=x\nTryExec=/nonexistent/prog"));
+  app("sys1/applications/exec-missing.desktop",
+      "[Desktop Entry]\nType=Application\nName=x\nExec=no-such-program-here %U\n");
+  app("sys1/applications/exec-unparsable.desktop",
+      "[Desktop Entry]\nType=Application\nName=x\nExec=\"unterminated\n");
+  app("sys1/applications/dbus-started.desktop",
+      "[Desktop Entry]\nType=Application\nName=Over D-Bus\nDBusActivatable=true\n");
   app("sys1/applications/readme.txt", entry("Name=not a desktop file"));
   // Names: sub-folder IDs, no Name, an empty Name.
   app("sys2/applications/kde4/kate.desktop", entry("Name=Kate"));
@@ -144,8 +151,9 @@ TEST_F(AppIndexTest, AnswersTheMenuEntriesInSourceOrderAfterTheFilters) {
 
   const std::vector<IndexedApp> expected = {
       {"org.example.Gio", "Gio app", ""}, {"org.example.Shadowed", "User copy", ""},
-      {"not-in-kde", "Not in KDE", ""},   {"xfce-only", "Xfce only", ""},
-      {"kde4-kate", "Kate", ""},          {"noname", "noname", ""},
+      {"dbus-started", "Over D-Bus", ""}, {"not-in-kde", "Not in KDE", ""},
+      {"xfce-only", "Xfce only", ""},     {"kde4-kate", "Kate", ""},
+      {"noname", "noname", ""},
   };
   EXPECT_EQ(index(), expected);
   EXPECT_TRUE(logLines_.empty());
@@ -244,6 +252,21 @@ TEST_F(AppIndexTest, WritesOne32PixelRgbaPngPerIdAndNeverRewritesOne) {
   index();
   EXPECT_EQ(platform_.themeLookups, lookups + 1);
   EXPECT_EQ(filesIn(platform_.iconDir), expectedFiles);
+}
+
+TEST_F(AppIndexTest, ACallStillOwedWhenTheServiceGoesIsDroppedWithIt) {
+  writePng(dir_.file("theme/icon.png"), 8, 8);
+  app("sys1/applications/org.example.A.desktop", entry("Name=A\nIcon=icon"));
+  auto service = std::make_unique<AppIndexService>(platform_, loop_, nullptr,
+                                                   std::make_unique<testing::InlineRunner>());
+  auto held = std::make_shared<int>(0);  // stands for the call's result
+  std::weak_ptr<int> watch = held;
+  bool answered = false;
+  service->indexAllApps([&answered, held = std::move(held)](auto) { answered = true; });
+  service.reset();  // the theme lookup is still queued on the loop
+  EXPECT_TRUE(watch.expired()) << "the owed call outlived its service";
+  loop_.runUntilIdle();
+  EXPECT_FALSE(answered);
 }
 
 TEST(AppIconWriterTest, AFileThatAppearedMeanwhileIsNotReplaced) {
