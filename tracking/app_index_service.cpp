@@ -7,6 +7,21 @@
 #include "tracking/app_icon_writer.h"
 
 namespace pilvo::tracking {
+namespace {
+
+// Older entries name theme icons with a file extension ("Icon=foo.png"); the
+// theme knows them without it, as GIO reads them.
+std::string themeIconName(std::string icon) {
+  for (std::string_view suffix : {".png", ".svg", ".xpm"}) {
+    if (icon.size() > suffix.size() && icon.ends_with(suffix)) {
+      icon.resize(icon.size() - suffix.size());
+      break;
+    }
+  }
+  return icon;
+}
+
+}  // namespace
 
 ThreadRunner::~ThreadRunner() {
   std::lock_guard lock(mutex_);
@@ -91,7 +106,7 @@ void AppIndexService::collect(const std::shared_ptr<Job>& job) {
     if (g_path_is_absolute(app.icon.c_str())) {
       job->icons.push_back({"", app.icon, std::move(dest)});
     } else {
-      job->icons.push_back({app.icon, "", std::move(dest)});
+      job->icons.push_back({themeIconName(app.icon), "", std::move(dest)});
     }
   }
   const bool needsTheme =

@@ -184,6 +184,7 @@ TEST_F(AppIndexTest, WritesOne32PixelRgbaPngPerIdAndNeverRewritesOne) {
   const std::vector<Row> rows = {
       {"org.example.ThemePng", "themed-png", true},
       {"org.example.ThemeSvg", "themed-svg", true},
+      {"org.example.LegacyName", "themed-svg.svg", true},
       {"org.example.AbsolutePng", dir_.file("pictures/absolute.png"), true},
       {"org.example.AbsoluteSvg", dir_.file("pictures/absolute.svg"), true},
       {"org.example.NoSuchTheme", "no-such-icon", false},
