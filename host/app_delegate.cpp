@@ -5,6 +5,8 @@
 
 #include "common/glib_event_loop.h"
 #include "host/main_flutter_window.h"
+#include "host/theme_icon_lookup.h"
+#include "tracking/gio_app_index_platform.h"
 #include "identity/desktop_entry_watcher.h"
 #include "tracking/x11_tracking_platform.h"
 #include "x11/x11_accessibility.h"
@@ -21,6 +23,7 @@ struct AppDelegate::State {
   std::unique_ptr<x11::X11Desktop> desktop;
   std::unique_ptr<x11::X11Accessibility> accessibility;
   std::unique_ptr<tracking::X11TrackingPlatform> trackingPlatform;
+  std::unique_ptr<tracking::GioAppIndexPlatform> appIndexPlatform;
   std::unique_ptr<channels::FlutterEngine> engine;
   std::unique_ptr<MainFlutterWindow> window;
   std::string bridgeError;
@@ -90,6 +93,9 @@ void AppDelegate::startup() {
         log(HostLogLevel::kError, "Tavik: ERROR - " + std::string(text));
       });
 
+  state->appIndexPlatform =
+      std::make_unique<tracking::GioAppIndexPlatform>(kApplicationId, lookupThemeIconFile);
+
   state->engine = std::make_unique<channels::FlutterEngine>(
       *state->loop, [log = log_](const std::string& line) {
         log(HostLogLevel::kError, "Tavik: ERROR - channels: " + line);
@@ -99,7 +105,7 @@ void AppDelegate::startup() {
   state_ = std::move(state);
 
   HostServices services{state_->loop.get(), state_->trackingPlatform.get(),
-                        state_->accessibility.get(), log_};
+                        state_->accessibility.get(), log_, state_->appIndexPlatform.get()};
   state_->window->awakeFromNib(services);
 
   // Interfaces may connect once every channel exists.
