@@ -37,6 +37,16 @@ std::optional<std::string> s(const char* v) { return std::string(v); }
 
 int runCommand(const std::string& cmd) { return std::system((cmd + " >/dev/null 2>&1").c_str()); }
 
+std::string commandOutput(const std::string& cmd) {
+  std::string out;
+  if (FILE* pipe = popen(cmd.c_str(), "r")) {
+    char buf[256];
+    while (size_t n = fread(buf, 1, sizeof buf, pipe)) out.append(buf, n);
+    pclose(pipe);
+  }
+  return out;
+}
+
 std::string agentPath() { return PILVO_AGENT_PATH; }
 
 size_t count(const std::string& text, const std::string& what) {
@@ -71,6 +81,13 @@ class TestWindow {
                     XInternAtom(dpy_, "UTF8_STRING", False), 8, PropModeReplace,
                     reinterpret_cast<const unsigned char*>(title.data()), static_cast<int>(title.size()));
     XFlush(dpy_);
+  }
+  // _NET_WM_WINDOW_TYPE, read by the window manager when the window is mapped.
+  void setType(const char* type) {
+    Atom atom = XInternAtom(dpy_, type, False);
+    XChangeProperty(dpy_, window_, XInternAtom(dpy_, "_NET_WM_WINDOW_TYPE", False), XA_ATOM, 32,
+                    PropModeReplace, reinterpret_cast<unsigned char*>(&atom), 1);
+    remap();
   }
   void remap() {
     XUnmapWindow(dpy_, window_);
@@ -141,13 +158,22 @@ class AgentIntegrationTest : public ::testing::Test {
     ::mkdir(home_.file("home").c_str(), 0700);
   }
   void TearDown() override {
+    for (const pid_t child : children_) {
+      kill(child, SIGKILL);
+      waitpid(child, nullptr, 0);
+    }
     windows_.clear();
     if (dpy_) XCloseDisplay(dpy_);
   }
 
   std::vector<std::string> env() const {
-    return {"HOME=" + home_.file("home"), "XDG_DATA_HOME=" + home_.file("data"),
-            "XDG_STATE_HOME=" + home_.file("state")};
+    std::vector<std::string> vars = {"HOME=" + home_.file("home"),
+                                     "XDG_DATA_HOME=" + home_.file("data"),
+                                     "XDG_STATE_HOME=" + home_.file("state"),
+                                     // An X11 session, whatever session runs the tests.
+                                     "WAYLAND_DISPLAY=", "XDG_SESSION_TYPE=x11"};
+    vars.insert(vars.end(), extraEnv_.begin(), extraEnv_.end());
+    return vars;
   }
   std::string dbPath() const { return home_.file("data/pilvo/agent_events.db"); }
   std::string logPath() const { return home_.file("state/pilvo-agent.log"); }
@@ -182,14 +208,43 @@ class AgentIntegrationTest : public ::testing::Test {
         10));
     return w;
   }
+  // An xterm of class `cls` titled `title`: a window of another process.
+  // Returns its window id (0 when it did not show up).
+  std::string terminal(const std::string& cls, const std::string& title) {
+    const pid_t child = fork();
+    if (child == 0) {
+      execlp("xterm", "xterm", "-class", cls.c_str(), "-T", title.c_str(), "-e", "sleep", "60",
+             nullptr);
+      _exit(127);
+    }
+    children_.push_back(child);
+    std::string id;
+    waitUntil([&] {
+      id = commandOutput("wmctrl -l | grep ' " + title + "$' | cut -d' ' -f1");
+      return !id.empty();
+    }, 10);
+    while (!id.empty() && id.back() == '\n') id.pop_back();
+    // The window manager focuses a new terminal once it has mapped it; let that
+    // happen now rather than in the middle of the test.
+    waitUntil([&] {
+      return !id.empty() &&
+             commandOutput("xprop -root _NET_ACTIVE_WINDOW").find(id.substr(2)) != std::string::npos;
+    }, 2);
+    return id;
+  }
+  bool activate(const std::string& window) {
+    return runCommand("timeout 5 xdotool windowactivate --sync " + window) == 0;
+  }
   bool rowsBecome(const std::vector<EventRow>& expected, double seconds = 5) {
     return waitUntil([&] { return readEvents(dbPath()) == expected; }, seconds);
   }
   size_t rowCount() { return readEvents(dbPath()).size(); }
 
   TempDir home_;
+  std::vector<std::string> extraEnv_;
   Display* dpy_ = nullptr;
   std::vector<std::unique_ptr<TestWindow>> windows_;
+  std::vector<pid_t> children_;
 };
 
 std::string describe(const std::vector<EventRow>& rows) {
@@ -271,20 +326,129 @@ TEST_F(AgentIntegrationTest, TitlesFollowOnlyTheApplicationInFront) {
   EXPECT_EQ(agent->stop(), 0);
 }
 
+// Applications are their windows, not their processes: two terminals are one
+// application, two applications may share a process, and a click on the
+// desktop is not a switch.
+TEST_F(AgentIntegrationTest, ApplicationsAreTheirWindowsNotTheirProcesses) {
+  const std::string one = terminal("PilvoTestTerm", "term one");
+  const std::string two = terminal("PilvoTestTerm", "term two");
+  ASSERT_FALSE(one.empty() || two.empty()) << "xterm did not show up";
+  TestWindow& a = window("PilvoTestShareA", "a one");
+  TestWindow& b = window("PilvoTestShareB", "b");  // same process as a
+  TestWindow& desktop = window("PilvoTestDesktop", "desktop");
+  desktop.setType("_NET_WM_WINDOW_TYPE_DESKTOP");
+  ASSERT_TRUE(activate(one));
+  auto agent = startAgent();
+  ASSERT_TRUE(rowsBecome({{"appSwitch", s("PilvoTestTerm"), s("term one")}}))
+      << describe(readEvents(dbPath()));
+
+  ASSERT_TRUE(activate(two));
+  ASSERT_TRUE(waitUntil([&] { return rowCount() == 2; }));
+  ASSERT_TRUE(activate(one));
+  ASSERT_TRUE(waitUntil([&] { return rowCount() == 3; }));
+  ASSERT_TRUE(a.activate());
+  ASSERT_TRUE(waitUntil([&] { return rowCount() == 4; }));
+
+  // The end of b must not detach the observer of a, its process mate.
+  char hex[32];
+  std::snprintf(hex, sizeof hex, "0x%08lx", b.id());
+  b.destroy();
+  ASSERT_TRUE(waitUntil([&] { return runCommand(std::string("wmctrl -l | grep -q ") + hex) != 0; }));
+  a.setTitle("a renamed");
+  ASSERT_TRUE(waitUntil([&] { return rowCount() == 5; }));
+
+  ASSERT_TRUE(activate(std::to_string(desktop.id())));
+  a.setTitle("a again");  // a is still the application in front
+  const std::vector<EventRow> expected = {
+      {"appSwitch", s("PilvoTestTerm"), s("term one")},
+      {"windowChange", s("PilvoTestTerm"), s("term two")},
+      {"windowChange", s("PilvoTestTerm"), s("term one")},
+      {"appSwitch", s("PilvoTestShareA"), s("a one")},
+      {"windowChange", s("PilvoTestShareA"), s("a renamed")},
+      {"windowChange", s("PilvoTestShareA"), s("a again")}};
+  EXPECT_TRUE(rowsBecome(expected)) << describe(readEvents(dbPath()));
+  EXPECT_EQ(agent->stop(), 0);
+}
+
+// An application installed while the agent runs is named by its desktop
+// entry from then on, not by its window class until the next start.
+TEST_F(AgentIntegrationTest, ApplicationsInstalledLaterAreNamedByTheirEntry) {
+  ::mkdir(home_.file("data").c_str(), 0700);
+  ::mkdir(home_.file("data/applications").c_str(), 0700);
+  TestWindow& other = window("PilvoTestOther", "other");
+  ASSERT_TRUE(other.activate());
+  auto agent = startAgent();
+  pilvo::testing::writeFile(home_.file("data/applications/org.example.Late.desktop"),
+                            "[Desktop Entry]\nType=Application\nName=Late\nExec=late\n"
+                            "StartupWMClass=PilvoTestLate\n");
+  // The index is read again shortly after the change; a window that appears
+  // from then on is named by the entry.
+  bool named = false;
+  for (int attempt = 0; attempt < 40 && !named; ++attempt) {
+    TestWindow late(dpy_, "PilvoTestLate", "PilvoTestLate", "late");
+    ASSERT_TRUE(waitUntil([&] { return late.activate(); }));
+    ASSERT_TRUE(waitUntil([&] { return readEvents(dbPath()).back().bundleId != s("PilvoTestOther"); }));
+    named = readEvents(dbPath()).back().bundleId == s("org.example.Late");
+    ASSERT_TRUE(other.activate());
+    ASSERT_TRUE(waitUntil([&] { return readEvents(dbPath()).back().bundleId == s("PilvoTestOther"); }));
+  }
+  EXPECT_TRUE(named) << describe(readEvents(dbPath()));
+  EXPECT_EQ(agent->stop(), 0);
+}
+
 TEST_F(AgentIntegrationTest, UntrustedWindowPropertiesNeverStopTheAgent) {
   const std::string badClass = "Bad\xff\xfe" "Class";
   TestWindow& bad = window(badClass, std::string("title \xc0 broken"), "bad\xffinstance");
   TestWindow& ok = window("PilvoTestOk", "ok");
+  TestWindow& vanishing = window("PilvoTestVanishing", "gone");
+  TestWindow& forger = window("Evil\n[2000-01-01T00:00:00Z] Forged", "forger");
   ASSERT_TRUE(ok.activate());
   auto agent = startAgent();
   ASSERT_TRUE(bad.activate());
-  bad.destroy();  // vanishes right after the switch, while the agent may still query it
-  ASSERT_TRUE(ok.activate());
-  ASSERT_TRUE(waitUntil([&] { return rowCount() >= 3; }));
+  ASSERT_TRUE(waitUntil([&] { return rowCount() == 2; }));
   auto rows = readEvents(dbPath());
   EXPECT_EQ(rows[1].bundleId, s("Bad\xEF\xBF\xBD\xEF\xBF\xBD" "Class")) << describe(rows);
   EXPECT_EQ(rows[1].title, s("title \xEF\xBF\xBD broken"));
+  // A line break in WM_CLASS neither starts a log line nor enters an identifier.
+  ASSERT_TRUE(forger.activate());
+  ASSERT_TRUE(waitUntil([&] { return rowCount() == 3; }));
+  EXPECT_EQ(readEvents(dbPath())[2].bundleId, s("Evil\xEF\xBF\xBD[2000-01-01T00:00:00Z] Forged"));
+  EXPECT_EQ(log().find("\n[2000-01-01T00:00:00Z]"), std::string::npos) << log();
+  ASSERT_TRUE(vanishing.activate());
+  vanishing.destroy();  // vanishes right after the switch, while the agent may still query it
+  ASSERT_TRUE(ok.activate());
+  ASSERT_TRUE(waitUntil([&] { return rowCount() >= 4 && readEvents(dbPath()).back().bundleId == s("PilvoTestOk"); }));
   EXPECT_TRUE(agent->running());
+  EXPECT_EQ(agent->stop(), 0);
+}
+
+TEST_F(AgentIntegrationTest, OnlyOneAgentRecordsAtATimeAndACrashLeavesNoStaleLock) {
+  TestWindow& a = window("PilvoTestSingle", "single");
+  ASSERT_TRUE(a.activate());
+  auto first = startAgent();
+  ASSERT_TRUE(rowsBecome({{"appSwitch", s("PilvoTestSingle"), s("single")}}));
+  auto second = startAgent(/*waitRunning=*/false);
+  EXPECT_EQ(second->waitExit(), 4);
+  EXPECT_EQ(log().find("Wayland"), std::string::npos) << "no warning in an X11 session";
+  EXPECT_NE(log().find("Another pilvo-agent is already running (pid " +
+                       std::to_string(first->pid()) + "); exiting\n"),
+            std::string::npos) << log();
+  EXPECT_EQ(rowCount(), 1u);
+  EXPECT_EQ(count(log(), "Opening database at "), 1u);
+
+  kill(first->pid(), SIGKILL);
+  first->waitExit();
+  auto third = startAgent();
+  EXPECT_TRUE(waitUntil([&] { return rowCount() == 2; }));
+  EXPECT_EQ(third->stop(), 0);
+}
+
+TEST_F(AgentIntegrationTest, WaylandSessionIsNamedAtStart) {
+  extraEnv_ = {"WAYLAND_DISPLAY=wayland-0", "XDG_SESSION_TYPE=wayland"};
+  auto agent = startAgent();
+  EXPECT_EQ(count(log(), "] Warning: this is a Wayland session and only X11 (XWayland) applications"),
+            1u) << log();
+  EXPECT_LT(log().find("Wayland session"), log().find("Opening database at "));
   EXPECT_EQ(agent->stop(), 0);
 }
 
@@ -351,34 +515,52 @@ TEST_F(AgentIntegrationTest, StoreKilledDuringABurstStaysIntact) {
 }
 
 TEST_F(AgentIntegrationTest, LosingTheDisplayShutsDownAndAsksForARestart) {
-  // A display of our own that we can take away.
-  int fds[2];
-  ASSERT_EQ(pipe(fds), 0);
-  pid_t xvfb = fork();
-  if (xvfb == 0) {
+  // A display of our own that we can take away. Two servers starting at once
+  // may pick the same number; the loser exits, and then we start another.
+  pid_t xvfb = -1;
+  std::string display;
+  for (int attempt = 0; attempt < 5 && display.empty(); ++attempt) {
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    xvfb = fork();
+    if (xvfb == 0) {
+      close(fds[0]);
+      execlp("Xvfb", "Xvfb", "-displayfd", std::to_string(fds[1]).c_str(), "-nolisten", "tcp",
+             nullptr);
+      _exit(127);
+    }
+    close(fds[1]);
+    char buf[16] = {};
+    const ssize_t n = read(fds[0], buf, sizeof buf - 1);
     close(fds[0]);
-    execlp("Xvfb", "Xvfb", "-displayfd", std::to_string(fds[1]).c_str(), "-nolisten", "tcp",
-           nullptr);
-    _exit(127);
+    const std::string candidate = ":" + std::string(buf, n > 0 ? strcspn(buf, "\n") : 0);
+    const auto alive = [&] { return waitpid(xvfb, nullptr, WNOHANG) == 0; };
+    const bool answers = n > 0 && waitUntil([&] {
+      Display* probe = XOpenDisplay(candidate.c_str());
+      if (probe) XCloseDisplay(probe);
+      return probe != nullptr || !alive();
+    }, 10) && alive();
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    if (answers && alive()) {
+      display = candidate;
+    } else if (kill(xvfb, SIGKILL) == 0) {
+      waitpid(xvfb, nullptr, 0);
+    }
   }
-  close(fds[1]);
+  ASSERT_FALSE(display.empty()) << "no Xvfb of our own";
   struct KillOnExit {
     pid_t pid;
     ~KillOnExit() {
       if (kill(pid, SIGKILL) == 0) waitpid(pid, nullptr, 0);
     }
   } xvfbGuard{xvfb};
-  char buf[16] = {};
-  ssize_t n = read(fds[0], buf, sizeof buf - 1);
-  close(fds[0]);
-  ASSERT_GT(n, 0);
-  const std::string display = ":" + std::string(buf, strcspn(buf, "\n"));
 
   auto agent = std::make_unique<AgentProcess>(
       std::vector<std::string>{"HOME=" + home_.file("home"), "XDG_DATA_HOME=" + home_.file("data"),
                                "XDG_STATE_HOME=" + home_.file("state"), "DISPLAY=" + display},
       stderrPath());
-  ASSERT_TRUE(waitUntil([&] { return log().find("entering run loop") != std::string::npos; }));
+  ASSERT_TRUE(waitUntil([&] { return log().find("entering run loop") != std::string::npos; }, 20))
+      << readFile(stderrPath());
   kill(xvfb, SIGKILL);
   EXPECT_EQ(agent->waitExit(), 3);
   const std::string text = log();

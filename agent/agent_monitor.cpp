@@ -56,7 +56,9 @@ void AgentMonitor::stop() {
 void AgentMonitor::appDidActivate(const RunningApp& app) { handleAppActivation(app); }
 
 void AgentMonitor::appDidTerminate(const RunningApp& app) {
-  if (currentPid_ && *currentPid_ == app.pid) cleanupAXObserver();
+  // The application, not its process: one process may serve several
+  // applications, and the end of one of them must not detach another's observer.
+  if (observedApp_ && observedApp_->sameApplication(app)) cleanupAXObserver();
 }
 
 void AgentMonitor::handleAppActivation(const RunningApp& app) {
@@ -77,7 +79,7 @@ std::optional<std::string> AgentMonitor::focusedWindowTitle(const RunningApp& ap
 
 void AgentMonitor::setupAXObserver(const RunningApp& app) {
   cleanupAXObserver();
-  currentPid_ = app.pid;
+  observedApp_ = app;
   auto observer = platform_.accessibility.createObserver(
       app, [this](ElementRef element, std::string_view notification) {
         axCallback(element, notification);
@@ -92,7 +94,7 @@ void AgentMonitor::setupAXObserver(const RunningApp& app) {
 void AgentMonitor::cleanupAXObserver() {
   if (!axObserver_) return;
   axObserver_.reset();  // detaches from the application's windows
-  currentPid_.reset();
+  observedApp_.reset();
 }
 
 void AgentMonitor::axCallback(ElementRef element, std::string_view /*notification*/) {
@@ -130,21 +132,35 @@ void AgentMonitor::checkAXPermission() {
   if (auto front = platform_.workspace.frontmostApplication()) setupAXObserver(*front);
 }
 
-void AgentMonitor::checkIdle() {
+double AgentMonitor::idleSeconds() {
   InputIdleness& input = platform_.idleness;
-  const double idle =
-      std::min(std::min(input.secondsSinceLastEvent(InputKind::kLeftMouseDown),
-                        input.secondsSinceLastEvent(InputKind::kMouseMoved)),
-               input.secondsSinceLastEvent(InputKind::kKeyDown));
+  return std::min(std::min(input.secondsSinceLastEvent(InputKind::kLeftMouseDown),
+                           input.secondsSinceLastEvent(InputKind::kMouseMoved)),
+                  input.secondsSinceLastEvent(InputKind::kKeyDown));
+}
+
+void AgentMonitor::enterIdle(double idle) {
+  isIdle_ = true;
+  database_.insertEvent("idle", lastBundleId_, std::nullopt);
+  // Bounded: after a sleep no input may have been seen at all (infinite).
+  const auto seconds = static_cast<long long>(std::min(idle, 1e15));
+  logger_.log("User went idle (" + std::to_string(seconds) + "s)");
+}
+
+void AgentMonitor::checkIdle() {
+  const double idle = idleSeconds();
   if (idle >= kIdleThresholdSeconds && !isIdle_) {
-    isIdle_ = true;
-    database_.insertEvent("idle", lastBundleId_, std::nullopt);
-    logger_.log("User went idle (" + std::to_string(static_cast<long long>(idle)) + "s)");
+    enterIdle(idle);
   } else if (idle < kIdleThresholdSeconds && isIdle_) {
     isIdle_ = false;
     database_.insertEvent("active", lastBundleId_, std::nullopt);
     logger_.log("User returned from idle");
   }
+}
+
+void AgentMonitor::systemWillSleep() {
+  if (!isIdle_) enterIdle(idleSeconds());
+  platform_.idleness.forgetInputSoFar();
 }
 
 }  // namespace pilvo::agent

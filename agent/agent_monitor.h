@@ -48,11 +48,16 @@ class AgentMonitor final : public WorkspaceObserver {
   void checkAXPermission();
 
   void checkIdle();
+  // The machine is about to sleep: the user goes idle now (the idle clock
+  // stops during the sleep), and stays idle after the wake until new input.
+  void systemWillSleep();
 
   bool isIdle() const { return isIdle_; }
   bool hasAXPermission() const { return hasAXPermission_; }
   const std::optional<std::string>& lastBundleId() const { return lastBundleId_; }
-  std::optional<int32_t> currentPid() const { return currentPid_; }
+  // The application the last observer was set up for, kept when setting up
+  // failed; cleared when the observer is detached.
+  const std::optional<RunningApp>& observedApp() const { return observedApp_; }
   bool hasObserver() const { return axObserver_ != nullptr; }
   std::string trustedFlagPath() const;
 
@@ -64,7 +69,7 @@ class AgentMonitor final : public WorkspaceObserver {
   const std::string supportDir_;
 
   std::unique_ptr<AccessibilityObserver> axObserver_;
-  std::optional<int32_t> currentPid_;
+  std::optional<RunningApp> observedApp_;
   std::optional<std::string> lastBundleId_;
   std::unique_ptr<EventSource> idleTimer_;
   bool isIdle_ = false;
@@ -72,6 +77,9 @@ class AgentMonitor final : public WorkspaceObserver {
   std::unique_ptr<EventSource> axPermissionTimer_;
   bool hasAXPermission_;
   bool observing_ = false;
+
+  double idleSeconds();
+  void enterIdle(double idle);
 };
 
 }  // namespace pilvo::agent

@@ -46,7 +46,7 @@ class AgentMonitorTest : public ::testing::Test {
 };
 
 TEST_F(AgentMonitorTest, StartRecordsTheFrontmostApplicationAndSwitchesOnlyOnChange) {
-  accessibility_.setFocusedTitle(10, s("inbox"));
+  accessibility_.setFocusedTitle(app("org.mail", 10), s("inbox"));
   workspace_.setFrontmost(app("org.mail", 10));
   start();
   workspace_.emitActivation(app("org.mail", 10));  // same app again: no row
@@ -110,11 +110,12 @@ TEST_F(AgentMonitorTest, TitleNotificationsOfTheObservedApplicationBecomeRows) {
   accessibility_.setTitle(101, std::nullopt);
   workspace_.setFrontmost(app("org.browser", 20));
   start();
-  EXPECT_EQ(accessibility_.observedPids(), std::vector<int32_t>{20});
-  accessibility_.emitNotificationFor(20, 100, kTitleChanged);
-  accessibility_.emitNotificationFor(20, 100, kTitleChanged);  // a repeat is a row too
-  accessibility_.emitNotificationFor(20, 101, kFocusedWindowChanged);
-  accessibility_.emitNotificationFor(21, 100, kTitleChanged);  // not observed
+  EXPECT_EQ(accessibility_.observedIds(), std::vector{s("org.browser")});
+  accessibility_.emitNotificationFor(app("org.browser", 20), 100, kTitleChanged);
+  // A repeat is a row too, and so is a change in another process of the application.
+  accessibility_.emitNotificationFor(app("org.browser", 22), 100, kTitleChanged);
+  accessibility_.emitNotificationFor(app("org.browser", 20), 101, kFocusedWindowChanged);
+  accessibility_.emitNotificationFor(app("org.other", 20), 100, kTitleChanged);  // not observed
   EXPECT_EQ(rows(), (std::vector<EventRow>{{"appSwitch", s("org.browser"), std::nullopt},
                                            {"windowChange", s("org.browser"), s("page 1")},
                                            {"windowChange", s("org.browser"), s("page 1")},
@@ -126,19 +127,26 @@ TEST_F(AgentMonitorTest, ObserverIsReplacedAndDetachedOnlyByItsOwnApplicationsEn
   start();
   workspace_.emitActivation(app("org.a", 30));  // re-attached to the same app, no row
   EXPECT_EQ(accessibility_.observersCreated(), 2);
-  workspace_.emitActivation(app("org.b", 31));
-  EXPECT_EQ(accessibility_.observedPids(), std::vector<int32_t>{31});
-  workspace_.emitTermination(app("org.a", 30));  // another app ended: nothing changes
+  // org.b shares its process with org.a and org.c (an office suite, say).
+  workspace_.emitActivation(app("org.b", 30));
+  EXPECT_EQ(accessibility_.observedIds(), std::vector{s("org.b")});
+  workspace_.emitTermination(app("org.a", 30));  // another app of the same process ended
+  workspace_.emitTermination(app("org.c", 30));
   EXPECT_TRUE(monitor_->hasObserver());
+  accessibility_.setTitle(300, s("b renamed"));
+  accessibility_.emitNotificationFor(app("org.b", 30), 300, kTitleChanged);
+  EXPECT_EQ(rows().back(), (EventRow{"windowChange", s("org.b"), s("b renamed")}));
+  // Its end is seen through any of its processes.
   workspace_.emitTermination(app("org.b", 31));
   EXPECT_FALSE(monitor_->hasObserver());
-  EXPECT_EQ(monitor_->currentPid(), std::nullopt);
-  EXPECT_EQ(rows().size(), 2u);
+  EXPECT_EQ(monitor_->observedApp(), std::nullopt);
+  EXPECT_EQ(rows().size(), 3u);
 
   accessibility_.setObserverCreationSucceeds(false);
   workspace_.emitActivation(app("org.c", 32));
   EXPECT_EQ(log().back(), "Failed to create AXObserver for pid 32");
-  EXPECT_EQ(monitor_->currentPid(), 32) << "kept even when creation fails";
+  ASSERT_TRUE(monitor_->observedApp()) << "kept even when creation fails";
+  EXPECT_EQ(monitor_->observedApp()->bundleId, s("org.c"));
 
   monitor_->stop();
   EXPECT_EQ(accessibility_.liveObserverCount(), 0);
@@ -149,7 +157,7 @@ TEST_F(AgentMonitorTest, ObserverIsReplacedAndDetachedOnlyByItsOwnApplicationsEn
 
 TEST_F(AgentMonitorTest, TrustGrantAndWithdrawalFollowThePermissionCheck) {
   accessibility_.setTrusted(false);
-  accessibility_.setFocusedTitle(40, s("doc"));
+  accessibility_.setFocusedTitle(app("org.writer", 40), s("doc"));
   accessibility_.setTitle(400, s("doc 2"));
   workspace_.setFrontmost(app("org.writer", 40));
   start();
@@ -163,7 +171,7 @@ TEST_F(AgentMonitorTest, TrustGrantAndWithdrawalFollowThePermissionCheck) {
   EXPECT_EQ(log().back(), "Accessibility granted \u2014 enabling window title tracking");
   EXPECT_TRUE(flagPresent());
   EXPECT_EQ(rows().size(), 1u) << "a grant writes no row";
-  accessibility_.emitNotificationFor(40, 400, kTitleChanged);
+  accessibility_.emitNotificationFor(app("org.writer", 40), 400, kTitleChanged);
   EXPECT_EQ(rows().back(), (EventRow{"windowChange", s("org.writer"), s("doc 2")}));
 
   const size_t linesBefore = log().size();

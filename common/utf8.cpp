@@ -30,4 +30,26 @@ std::string repairUtf8(std::string_view bytes) {
   return out;
 }
 
+std::string replaceControlCharacters(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    const auto next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0;
+    if (c < 0x20 || c == 0x7F) {
+      out.append("\xEF\xBF\xBD");
+    } else if (c == 0xC2 && next >= 0x80 && next <= 0x9F) {  // U+0080..U+009F
+      out.append("\xEF\xBF\xBD");
+      ++i;
+    } else if (c == 0xE2 && next == 0x80 && i + 2 < text.size() &&
+               (text[i + 2] == '\xA8' || text[i + 2] == '\xA9')) {  // U+2028, U+2029
+      out.append("\xEF\xBF\xBD");
+      i += 2;
+    } else {
+      out.push_back(text[i]);
+    }
+  }
+  return out;
+}
+
 }  // namespace pilvo

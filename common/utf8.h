@@ -10,4 +10,9 @@ namespace pilvo {
 // invalid sequence with U+FFFD. Embedded NUL bytes are kept.
 std::string repairUtf8(std::string_view bytes);
 
+// Valid UTF-8 `text` with every control character (C0 including NUL, DEL,
+// C1) and the line and paragraph separators replaced by U+FFFD: for names
+// that end up in single-line places such as log lines and file names.
+std::string replaceControlCharacters(std::string_view text);
+
 }  // namespace pilvo

@@ -5,6 +5,9 @@
 
 #include "common/glib_event_loop.h"
 #include "host/main_flutter_window.h"
+#include "host/theme_icon_lookup.h"
+#include "tracking/gio_app_index_platform.h"
+#include "identity/desktop_entry_watcher.h"
 #include "tracking/x11_tracking_platform.h"
 #include "x11/x11_accessibility.h"
 #include "x11/x11_desktop.h"
@@ -16,9 +19,11 @@ struct AppDelegate::State {
   std::unique_ptr<DefaultsStore> defaults;
   std::unique_ptr<x11::XConnection> connection;
   std::unique_ptr<DesktopEntryIndex> index;
+  std::unique_ptr<DesktopEntryWatcher> entryWatcher;
   std::unique_ptr<x11::X11Desktop> desktop;
   std::unique_ptr<x11::X11Accessibility> accessibility;
   std::unique_ptr<tracking::X11TrackingPlatform> trackingPlatform;
+  std::unique_ptr<tracking::GioAppIndexPlatform> appIndexPlatform;
   std::unique_ptr<channels::FlutterEngine> engine;
   std::unique_ptr<MainFlutterWindow> window;
   std::string bridgeError;
@@ -73,6 +78,7 @@ void AppDelegate::startup() {
     g_application_quit(G_APPLICATION(application_));
   });
   state->index = std::make_unique<DesktopEntryIndex>(DesktopEntryIndex::fromEnvironment());
+  state->entryWatcher = std::make_unique<DesktopEntryWatcher>(*state->index, *state->loop);
   state->desktop = std::make_unique<x11::X11Desktop>(*state->connection, *state->index);
   state->accessibility = std::make_unique<x11::X11Accessibility>(*state->desktop);
   state->trackingPlatform = std::make_unique<tracking::X11TrackingPlatform>(
@@ -87,6 +93,9 @@ void AppDelegate::startup() {
         log(HostLogLevel::kError, "Tavik: ERROR - " + std::string(text));
       });
 
+  state->appIndexPlatform =
+      std::make_unique<tracking::GioAppIndexPlatform>(kApplicationId, lookupThemeIconFile);
+
   state->engine = std::make_unique<channels::FlutterEngine>(
       *state->loop, [log = log_](const std::string& line) {
         log(HostLogLevel::kError, "Tavik: ERROR - channels: " + line);
@@ -96,7 +105,7 @@ void AppDelegate::startup() {
   state_ = std::move(state);
 
   HostServices services{state_->loop.get(), state_->trackingPlatform.get(),
-                        state_->accessibility.get(), log_};
+                        state_->accessibility.get(), log_, state_->appIndexPlatform.get()};
   state_->window->awakeFromNib(services);
 
   // Interfaces may connect once every channel exists.

@@ -2,12 +2,14 @@
 // start-up order.
 #pragma once
 
+#include <functional>
 #include <memory>
 
 #include "agent/agent_platform.h"
 #include "channels/flutter_engine.h"
 #include "common/event_loop.h"
 #include "host/host_log.h"
+#include "tracking/app_index_service.h"
 #include "tracking/tracking_platform.h"
 
 namespace pilvo::host {
@@ -22,6 +24,10 @@ struct HostServices {
   tracking::TrackingPlatform* trackingPlatform = nullptr;
   Accessibility* accessibility = nullptr;
   HostLogSink log;
+  // Without one, "indexAllApps" answers an empty list.
+  tracking::AppIndexPlatform* appIndexPlatform = nullptr;
+  // Runs the index's work off the main loop; unset: a thread per call.
+  std::function<std::unique_ptr<tracking::BackgroundRunner>()> makeAppIndexRunner;
 };
 
 // Attaches the host's own plugins through `registrar`, in this order:

@@ -28,9 +28,7 @@ AppIdentity fromEntry(const DesktopEntry& entry, const std::optional<std::string
   return identity;
 }
 
-}  // namespace
-
-AppIdentity resolveAppIdentity(const WindowFacts& facts, const DesktopEntryIndex& index) {
+AppIdentity resolveUnchecked(const WindowFacts& facts, const DesktopEntryIndex& index) {
   const std::optional<std::string> instance = given(facts.wmClassInstance);
   const std::optional<std::string> wmClass = given(facts.wmClassClass);
 
@@ -57,6 +55,14 @@ AppIdentity resolveAppIdentity(const WindowFacts& facts, const DesktopEntryIndex
     }
   }
   return AppIdentity{.bundleId = wmClass, .localizedName = wmClass};
+}
+
+}  // namespace
+
+AppIdentity resolveAppIdentity(const WindowFacts& facts, const DesktopEntryIndex& index) {
+  AppIdentity identity = resolveUnchecked(facts, index);
+  if (identity.bundleId) identity.bundleId = replaceControlCharacters(*identity.bundleId);
+  return identity;
 }
 
 }  // namespace pilvo

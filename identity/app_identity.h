@@ -21,7 +21,9 @@ struct WindowFacts {
 
 struct AppIdentity {
   // Desktop-file ID without ".desktop", else the WM_CLASS class; absent when
-  // the window gives nothing to name it by. Always valid UTF-8.
+  // the window gives nothing to name it by. Always valid UTF-8 without control
+  // characters (any client can write these properties; a newline in one must
+  // not start a new line where the identifier is logged).
   std::optional<std::string> bundleId;
   // The desktop entry's localized Name, else the WM_CLASS class.
   std::optional<std::string> localizedName;

@@ -74,6 +74,7 @@ TEST_F(DesktopEntriesTest, ResolvesInTheDocumentedOrder) {
   const DesktopEntryIndex idx = index();
   const auto none = std::nullopt;
   const std::string bad = "Cl\xEF\xBF\xBD\0ass"s;  // "Cl\xc3\0ass": invalid UTF-8, NUL kept
+  const std::string badId = "Cl\xEF\xBF\xBD\xEF\xBF\xBD" "ass";  // no control character in an ID
   // Facts: WM_CLASS instance and class, GTK application id, KDE desktop file.
   const std::pair<WindowFacts, AppIdentity> cases[] = {
       // Stated ids win, even with no entry installed; a KDE desktop file may be a path.
@@ -94,7 +95,11 @@ TEST_F(DesktopEntriesTest, ResolvesInTheDocumentedOrder) {
       // An entry without Name is named by the class; nothing installed: the class.
       {{"n", "Nameless", none, none}, {"nameless", "Nameless"}},
       {{"gimp-2.10", "Gimp-2.10", none, none}, {"Gimp-2.10", "Gimp-2.10"}},
-      {{"inst\xff", "Cl\xc3\0ass"s, none, none}, {bad, bad}},
+      {{"inst\xff", "Cl\xc3\0ass"s, none, none}, {badId, bad}},
+      // A forged line break, tab, DEL, C1 or line separator never reaches an identifier.
+      {{"i", "Evil\nClass", none, none}, {"Evil\xEF\xBF\xBD" "Class", "Evil\nClass"}},
+      {{none, none, "org.a\tb\x7f\xc2\x85\xe2\x80\xa8z", none},
+       {"org.a\xEF\xBF\xBD" "b\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD" "z", none}},
       // Empty values name nothing.
       {{"", "", "", ""}, {none, none}},
       {{}, {none, none}},

@@ -38,8 +38,23 @@ bool keyBool(GKeyFile* file, const char* key) {
 
 }  // namespace
 
-DesktopEntryIndex::DesktopEntryIndex(const std::vector<std::string>& dataDirs, const char* locale) {
-  for (const std::string& dir : dataDirs) {
+DesktopEntryIndex::DesktopEntryIndex(const std::vector<std::string>& dataDirs, const char* locale)
+    : dataDirs_(dataDirs) {
+  if (locale) locale_ = locale;
+  scan();
+}
+
+void DesktopEntryIndex::reload() {
+  byId_.clear();
+  claimed_.clear();
+  byLowerId_.clear();
+  byWmClass_.clear();
+  scan();
+}
+
+void DesktopEntryIndex::scan() {
+  const char* locale = locale_ ? locale_->c_str() : nullptr;
+  for (const std::string& dir : dataDirs_) {
     if (dir.empty()) continue;
     gchar* applications = g_build_filename(dir.c_str(), "applications", nullptr);
     scanDirectory(applications, "", locale, 0);

@@ -39,6 +39,10 @@ class DesktopEntryIndex {
   // The directories fromEnvironment() reads, in order.
   static std::vector<std::string> environmentDataDirs();
 
+  // Reads the same directories again (after applications were installed or
+  // removed). Pointers handed out before are invalid afterwards.
+  void reload();
+
   const DesktopEntry* findById(std::string_view id) const;
   // ID comparison ignoring ASCII case ("Firefox-ESR" finds "firefox-esr").
   const DesktopEntry* findByIdIgnoringCase(std::string_view id) const;
@@ -55,8 +59,12 @@ class DesktopEntryIndex {
   GDesktopAppInfo* newAppInfo(std::string_view id) const;
 
  private:
+  void scan();
   void scanDirectory(const std::string& applicationsDir, const std::string& prefix,
                      const char* locale, int depth);
+
+  std::vector<std::string> dataDirs_;
+  std::optional<std::string> locale_;
 
   std::map<std::string, DesktopEntry, std::less<>> byId_;
   // IDs already claimed by a higher-priority directory (also hidden ones).

@@ -10,18 +10,18 @@ struct FakeAccessibility::Registry {
 
 class FakeAccessibility::Observer final : public AccessibilityObserver {
  public:
-  Observer(std::shared_ptr<Registry> registry, int32_t pid, AccessibilityCallback callback)
-      : registry_(std::move(registry)), pid_(pid), callback_(std::move(callback)) {
+  Observer(std::shared_ptr<Registry> registry, RunningApp app, AccessibilityCallback callback)
+      : registry_(std::move(registry)), app_(std::move(app)), callback_(std::move(callback)) {
     registry_->live.push_back(this);
   }
   ~Observer() override { std::erase(registry_->live, this); }
 
-  int32_t pid() const { return pid_; }
+  const RunningApp& app() const { return app_; }
   void deliver(ElementRef element, std::string_view name) { callback_(element, name); }
 
  private:
   std::shared_ptr<Registry> registry_;
-  int32_t pid_;
+  RunningApp app_;
   AccessibilityCallback callback_;
 };
 
@@ -30,8 +30,10 @@ FakeAccessibility::FakeAccessibility() : registry_(std::make_shared<Registry>())
 FakeAccessibility::~FakeAccessibility() = default;
 
 std::optional<std::string> FakeAccessibility::focusedWindowTitle(const RunningApp& app) {
-  auto it = focusedTitles_.find(app.pid);
-  return it == focusedTitles_.end() ? std::nullopt : it->second;
+  for (const auto& [owner, title] : focusedTitles_) {
+    if (owner.sameApplication(app)) return title;
+  }
+  return std::nullopt;
 }
 
 std::optional<std::string> FakeAccessibility::titleOf(ElementRef element) {
@@ -43,11 +45,12 @@ std::unique_ptr<AccessibilityObserver> FakeAccessibility::createObserver(
     const RunningApp& app, AccessibilityCallback callback) {
   if (!observerCreationSucceeds_) return nullptr;
   ++observersCreated_;
-  return std::make_unique<Observer>(registry_, app.pid, std::move(callback));
+  return std::make_unique<Observer>(registry_, app, std::move(callback));
 }
 
-void FakeAccessibility::setFocusedTitle(int32_t pid, std::optional<std::string> title) {
-  focusedTitles_[pid] = std::move(title);
+void FakeAccessibility::setFocusedTitle(const RunningApp& app, std::optional<std::string> title) {
+  std::erase_if(focusedTitles_, [&](const auto& entry) { return entry.first.sameApplication(app); });
+  focusedTitles_.emplace_back(app, std::move(title));
 }
 
 void FakeAccessibility::setTitle(ElementRef element, std::optional<std::string> title) {
@@ -58,11 +61,12 @@ int FakeAccessibility::emitNotification(ElementRef element, std::string_view nam
   return deliver(std::nullopt, element, name);
 }
 
-int FakeAccessibility::emitNotificationFor(int32_t pid, ElementRef element, std::string_view name) {
-  return deliver(pid, element, name);
+int FakeAccessibility::emitNotificationFor(const RunningApp& app, ElementRef element,
+                                           std::string_view name) {
+  return deliver(app, element, name);
 }
 
-int FakeAccessibility::deliver(std::optional<int32_t> pid, ElementRef element,
+int FakeAccessibility::deliver(const std::optional<RunningApp>& app, ElementRef element,
                                std::string_view name) {
   // Copy: a callback may destroy or create observers; skip any destroyed on the way.
   const std::vector<Observer*> targets = registry_->live;
@@ -70,7 +74,7 @@ int FakeAccessibility::deliver(std::optional<int32_t> pid, ElementRef element,
   for (Observer* observer : targets) {
     const auto& live = registry_->live;
     if (std::find(live.begin(), live.end(), observer) == live.end()) continue;
-    if (pid && observer->pid() != *pid) continue;
+    if (app && !observer->app().sameApplication(*app)) continue;
     observer->deliver(element, name);
     ++delivered;
   }
@@ -81,10 +85,10 @@ int FakeAccessibility::liveObserverCount() const {
   return static_cast<int>(registry_->live.size());
 }
 
-std::vector<int32_t> FakeAccessibility::observedPids() const {
-  std::vector<int32_t> pids;
-  for (const Observer* observer : registry_->live) pids.push_back(observer->pid());
-  return pids;
+std::vector<std::optional<std::string>> FakeAccessibility::observedIds() const {
+  std::vector<std::optional<std::string>> ids;
+  for (const Observer* observer : registry_->live) ids.push_back(observer->app().bundleId);
+  return ids;
 }
 
 }  // namespace pilvo::testing

@@ -1,4 +1,6 @@
 // Accessibility with trust, titles and observers controlled by the test.
+// Like the desktop, it keys everything by application, not by process: two
+// applications may share a process and one application may span several.
 #pragma once
 
 #include <map>
@@ -27,21 +29,21 @@ class FakeAccessibility final : public Accessibility {
 
   // Test controls. Trusted until told otherwise, as on X11.
   void setTrusted(bool trusted) { trusted_ = trusted; }
-  // Title of the focused window of the application with `pid`; nullopt = none.
-  void setFocusedTitle(int32_t pid, std::optional<std::string> title);
+  // Title of the application's focused window; nullopt = none.
+  void setFocusedTitle(const RunningApp& app, std::optional<std::string> title);
   // Title of one element (window); nullopt = the element has no title.
   void setTitle(ElementRef element, std::optional<std::string> title);
   void setObserverCreationSucceeds(bool succeeds) { observerCreationSucceeds_ = succeeds; }
 
   // Delivers a notification to every live observer; returns how many got it.
   int emitNotification(ElementRef element, std::string_view name);
-  // Delivers only to live observers of the application with `pid`, as the
-  // desktop does for a window of that application.
-  int emitNotificationFor(int32_t pid, ElementRef element, std::string_view name);
+  // Delivers only to live observers of `app`, as the desktop does for a
+  // window of that application.
+  int emitNotificationFor(const RunningApp& app, ElementRef element, std::string_view name);
 
   int liveObserverCount() const;
-  // Process ids the live observers watch, oldest first.
-  std::vector<int32_t> observedPids() const;
+  // Identifiers of the applications the live observers watch, oldest first.
+  std::vector<std::optional<std::string>> observedIds() const;
   int observersCreated() const { return observersCreated_; }
   int trustRequests() const { return trustRequests_; }
 
@@ -49,13 +51,13 @@ class FakeAccessibility final : public Accessibility {
   class Observer;
   struct Registry;
 
-  int deliver(std::optional<int32_t> pid, ElementRef element, std::string_view name);
+  int deliver(const std::optional<RunningApp>& app, ElementRef element, std::string_view name);
 
   bool trusted_ = true;
   bool observerCreationSucceeds_ = true;
   int observersCreated_ = 0;
   int trustRequests_ = 0;
-  std::map<int32_t, std::optional<std::string>> focusedTitles_;
+  std::vector<std::pair<RunningApp, std::optional<std::string>>> focusedTitles_;
   std::map<ElementRef, std::optional<std::string>> titles_;
   // Shared with the observers so one that outlives this object detaches safely.
   std::shared_ptr<Registry> registry_;

@@ -28,12 +28,9 @@ std::vector<RunningApp> FocusTrackingService::runningApplications() {
   std::vector<RunningApp> apps = platform_.runningApplications();
   RunningApp own = platform_.ownApplication();
   if (!own.bundleId) return apps;
-  // The desktop lists this program only while it shows a window. Its windows
-  // (also one whose process is unknown) stand for it; other processes with the
-  // same identifier are other instances and stay.
-  auto isOwn = [&](const RunningApp& app) {
-    return app.bundleId == own.bundleId && (app.pid == own.pid || app.pid == 0);
-  };
+  // The desktop lists this program only while it shows a window; an entry
+  // with its identifier stands for it (an application is its identifier).
+  auto isOwn = [&](const RunningApp& app) { return app.sameApplication(own); };
   auto first = std::find_if(apps.begin(), apps.end(), isOwn);
   if (first == apps.end()) {
     apps.push_back(std::move(own));

@@ -23,8 +23,13 @@ class DesktopDriver {
   virtual Accessibility& accessibility() = 0;
 
   // Opens a window of application `name` (a new application when no window of
-  // that name is open yet) titled `title`; returns the window.
+  // that name is open yet) titled `title`; returns the window. Every window
+  // opened this way belongs to one and the same process, whatever its
+  // application.
   virtual uint64_t openWindow(const std::string& name, const std::string& title) = 0;
+  // The same, but the window is made by a process of its own (as a second
+  // terminal or browser profile is).
+  virtual uint64_t openWindowInOwnProcess(const std::string& name, const std::string& title) = 0;
   virtual void focus(uint64_t window) = 0;
   // Renames a window the way common toolkits do: WM_NAME and _NET_WM_NAME.
   virtual void rename(uint64_t window, const std::string& title) = 0;

@@ -86,6 +86,42 @@ TEST_P(PlatformContractTest, EachRenameOfAnObservedWindowIsOneTitleChange) {
   EXPECT_EQ(seen.size(), 4u);
 }
 
+// A process is not an application: one process may serve several (office
+// suites, web-app windows), one application may span several (terminals,
+// browser profiles).
+TEST_P(PlatformContractTest, ApplicationsAreNotProcesses) {
+  auto driver = GetParam()();
+  const uint64_t a1 = driver->openWindow("contract-a", "A");
+  driver->openWindow("contract-b", "B");  // same process as A
+  const uint64_t t1 = driver->openWindowInOwnProcess("contract-t", "term one");
+  const uint64_t t2 = driver->openWindowInOwnProcess("contract-t", "term two");
+  driver->focus(t1);
+  WorkspaceRecorder recorder(driver->workspace());
+  const auto t = driver->workspace().frontmostApplication();
+  ASSERT_TRUE(t);
+  std::vector<Notification> seen;
+  auto observer = driver->accessibility().createObserver(*t, collect(&seen, kFocusedWindowChanged));
+  ASSERT_NE(observer, nullptr);
+  driver->focus(t2);
+  driver->focus(t1);
+  EXPECT_TRUE(recorder.activated.empty()) << "moving between the terminals is no switch";
+  ASSERT_EQ(seen.size(), 2u);
+  EXPECT_EQ(seen[0].element, t2);
+  EXPECT_EQ(driver->accessibility().titleOf(seen[0].element), "term two");
+  EXPECT_EQ(seen[1].element, t1);
+
+  driver->focus(a1);
+  ASSERT_EQ(recorder.activated.size(), 1u);
+  const RunningApp a = recorder.activated[0];
+  EXPECT_EQ(a.bundleId, "contract-a");
+  driver->closeApp("contract-b");
+  ASSERT_TRUE(driver->settle([&] { return !recorder.terminated.empty(); }));
+  driver->settle();
+  ASSERT_EQ(recorder.terminated.size(), 1u);
+  EXPECT_EQ(recorder.terminated[0].bundleId, "contract-b");
+  EXPECT_FALSE(recorder.terminated[0].sameApplication(a)) << "A lives on in the shared process";
+}
+
 TEST_P(PlatformContractTest, ClosingAnApplicationTerminatesItOnce) {
   auto driver = GetParam()();
   const uint64_t a1 = driver->openWindow("contract-a", "A");

@@ -49,6 +49,18 @@ std::string latin1ToUtf8(std::string_view bytes) {
   return out;
 }
 
+bool isDesktopOrDockWindow(const std::vector<uint32_t>& types, const WindowTypeAtoms& atoms) {
+  for (const uint32_t type : types) {
+    if (type == 0) continue;
+    if (type == atoms.desktop || type == atoms.dock) return true;
+    if (type == atoms.normal || type == atoms.dialog || type == atoms.utility ||
+        type == atoms.toolbar || type == atoms.menu || type == atoms.splash) {
+      return false;
+    }
+  }
+  return false;
+}
+
 bool isTaskbarWindow(const std::vector<uint32_t>& types, const std::vector<uint32_t>& states,
                      bool transient, const WindowTypeAtoms& atoms) {
   const auto has = [](const std::vector<uint32_t>& list, uint32_t atom) {

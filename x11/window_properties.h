@@ -61,6 +61,10 @@ struct WindowTypeAtoms {
   uint32_t skipTaskbar = 0;
 };
 
+// Whether the window is the desktop or a dock/panel (first known type of
+// `types`, as for isTaskbarWindow): a click there is not using an application.
+bool isDesktopOrDockWindow(const std::vector<uint32_t>& types, const WindowTypeAtoms& atoms);
+
 // Whether the window makes its application a regular one: a normal window
 // (or one without a type that is not transient) that does not skip the
 // taskbar. `types` is _NET_WM_WINDOW_TYPE (first known type wins), `states`

@@ -61,7 +61,8 @@ TEST(WindowPropertiesTest, CardinalsOnlyFromThirtyTwoBitDataAndTextRepairedNever
 }
 
 TEST(WindowPropertiesTest, TaskbarWindowsMakeRegularApplications) {
-  const WindowTypeAtoms atoms{.normal = 10, .utility = 12, .skipTaskbar = 20};
+  const WindowTypeAtoms atoms{
+      .normal = 10, .utility = 12, .dock = 13, .desktop = 14, .skipTaskbar = 20};
   EXPECT_TRUE(isTaskbarWindow({10}, {}, false, atoms));
   EXPECT_TRUE(isTaskbarWindow({}, {}, false, atoms)) << "untyped top-level is normal";
   EXPECT_FALSE(isTaskbarWindow({}, {}, true, atoms)) << "untyped transient is a dialog";
@@ -69,6 +70,11 @@ TEST(WindowPropertiesTest, TaskbarWindowsMakeRegularApplications) {
   EXPECT_FALSE(isTaskbarWindow({12}, {}, false, atoms));
   EXPECT_TRUE(isTaskbarWindow({999, 10}, {}, false, atoms)) << "unknown types are skipped";
   EXPECT_FALSE(isTaskbarWindow({12, 10}, {}, false, atoms)) << "first known type wins";
+
+  EXPECT_TRUE(isDesktopOrDockWindow({14}, atoms));
+  EXPECT_TRUE(isDesktopOrDockWindow({999, 13}, atoms));
+  EXPECT_FALSE(isDesktopOrDockWindow({10, 13}, atoms)) << "first known type wins";
+  EXPECT_FALSE(isDesktopOrDockWindow({}, atoms));
 }
 
 // A touchpad or wheel mouse: x and y, plus scroll valuators 2 and 3.

@@ -180,6 +180,11 @@ bool WindowReader::isTaskbarWindow(Window window, bool transient) {
                               transient, typeAtoms_);
 }
 
+bool WindowReader::isDesktopOrDock(Window window) {
+  const auto types = connection_.getProperty(window, netWmWindowType_);
+  return types && x11::isDesktopOrDockWindow(parseCardinalList(*types), typeAtoms_);
+}
+
 std::vector<Window> WindowReader::clientList() {
   std::vector<Window> out;
   if (const auto property = connection_.getProperty(connection_.root(), netClientList_)) {

@@ -36,6 +36,8 @@ class WindowReader {
   bool hasNetWmName(Window window);
   // The window counts towards a regular (taskbar) application.
   bool isTaskbarWindow(Window window, bool transient);
+  // The desktop, a dock or a panel: never the front application.
+  bool isDesktopOrDock(Window window);
 
   std::vector<Window> clientList();
   Window activeWindow();

@@ -88,9 +88,11 @@ const X11Desktop::WindowInfo* X11Desktop::infoFor(Window window) {
   const WindowIdentityFacts facts = reader_.identityFacts(window);
   if (facts.gone) return nullptr;
   const AppIdentity identity = resolveAppIdentity(facts.facts, index_);
-  WindowInfo info{.key = AppKey{identity.bundleId, facts.pid},
+  WindowInfo info{.key = keyOf(identity.bundleId, facts.pid),
+                  .pid = facts.pid,
                   .localizedName = identity.localizedName,
-                  .transient = facts.transient};
+                  .transient = facts.transient,
+                  .desktopOrDock = reader_.isDesktopOrDock(window)};
   return &windows_.emplace(window, std::move(info)).first->second;
 }
 
@@ -99,6 +101,18 @@ bool X11Desktop::hasWindows(const AppKey& key) const {
     auto it = windows_.find(window);
     return it != windows_.end() && it->second.key == key;
   });
+}
+
+bool X11Desktop::allProcessesExited(const AppKey& key) const {
+  bool any = false;
+  for (const Window window : clients_) {
+    auto it = windows_.find(window);
+    if (it == windows_.end() || !(it->second.key == key)) continue;
+    // A window of an unknown process may still be served by a live one.
+    if (it->second.pid <= 0 || !exitedPids_.contains(it->second.pid)) return false;
+    any = true;
+  }
+  return any;
 }
 
 void X11Desktop::refreshClientList() {
@@ -151,19 +165,29 @@ void X11Desktop::refreshClientList() {
       });
     }
   }
+  const auto pidUsed = [&](int32_t pid) {
+    return std::any_of(windows_.begin(), windows_.end(),
+                       [&](const auto& w) { return w.second.pid == pid; });
+  };
   for (auto it = processWatches_.begin(); it != processWatches_.end();) {
-    const int32_t pid = it->first;
-    const bool used =
-        std::any_of(apps_.begin(), apps_.end(), [&](const auto& a) { return a.first.pid == pid; });
-    it = used ? std::next(it) : processWatches_.erase(it);
+    it = pidUsed(it->first) ? std::next(it) : processWatches_.erase(it);
   }
+  std::erase_if(exitedPids_, [&](int32_t pid) { return !pidUsed(pid); });
 
   for (const Window window : added) {
     const WindowInfo& info = windows_.at(window);
     const AppKey key = info.key;
-    if (!apps_.contains(key)) {
+    // A process id seen again belongs to a new process.
+    if (exitedPids_.erase(info.pid) > 0) processWatches_.erase(info.pid);
+    watchProcess(info.pid);
+    auto state = apps_.find(key);
+    // An application whose processes all ended comes back with a new one.
+    if (state != apps_.end() && state->second.terminated) {
+      apps_.erase(state);
+      state = apps_.end();
+    }
+    if (state == apps_.end()) {
       apps_[key] = AppState{.localizedName = info.localizedName};
-      watchProcess(key.pid);
       const RunningApp app = makeApp(key, window, true);
       notify([&](Listener& l) {
         if (l.appLaunched) l.appLaunched(app);
@@ -179,6 +203,7 @@ void X11Desktop::refreshClientList() {
 void X11Desktop::refreshActiveWindow() {
   const Window window = reader_.activeWindow();
   if (window == active_) return;
+  if (const WindowInfo* info = infoFor(window); info && info->desktopOrDock) return;
   active_ = window;
   // Some clients name their window only after mapping it: a window that had
   // nothing to name it by when it appeared is read again when it comes to the front.
@@ -188,7 +213,7 @@ void X11Desktop::refreshActiveWindow() {
         info && !apps_.contains(info->key) &&
         std::find(clients_.begin(), clients_.end(), window) != clients_.end()) {
       apps_[info->key] = AppState{.localizedName = info->localizedName};
-      watchProcess(info->key.pid);
+      watchProcess(info->pid);
     }
   }
   const std::optional<RunningApp> app = applicationOf(window);
@@ -205,13 +230,17 @@ RunningApp X11Desktop::makeApp(const AppKey& key, Window preferred, bool withPol
   if (auto it = windows_.find(preferred); preferred != None && it != windows_.end()) {
     if (!app.localizedName) app.localizedName = it->second.localizedName;
     app.window = preferred;
+    app.pid = it->second.pid;
   }
   bool anyWindow = false;
   bool regular = false;
   for (const Window window : clients_) {
     auto it = windows_.find(window);
     if (it == windows_.end() || !(it->second.key == key)) continue;
-    if (app.window == 0) app.window = window;
+    if (app.window == 0) {
+      app.window = window;
+      app.pid = it->second.pid;
+    }
     anyWindow = true;
     if (withPolicy && !regular) regular = reader_.isTaskbarWindow(window, it->second.transient);
     if (!withPolicy) break;
@@ -252,7 +281,7 @@ std::vector<RunningApp> X11Desktop::runningApplications() {
 }
 
 std::vector<uint64_t> X11Desktop::windowsOf(const RunningApp& app) const {
-  const AppKey key{app.bundleId, app.pid};
+  const AppKey key = keyOf(app.bundleId, app.pid);
   std::vector<uint64_t> out;
   for (const Window window : clients_) {
     auto it = windows_.find(window);
@@ -290,9 +319,10 @@ void X11Desktop::watchProcess(int32_t pid) {
 }
 
 void X11Desktop::processExited(int32_t pid) {
+  exitedPids_.insert(pid);
   std::vector<RunningApp> ended;
   for (auto& [key, state] : apps_) {
-    if (key.pid != pid || state.terminated) continue;
+    if (state.terminated || !allProcessesExited(key)) continue;
     state.terminated = true;
     ended.push_back(makeApp(key, None, false));
   }

@@ -1,10 +1,14 @@
 // The applications of an EWMH desktop, as the agent and the host see them.
 //
 // An application is the set of managed top-level windows (_NET_CLIENT_LIST)
-// that share identifier and process id; a transient window (dialog) belongs to
-// the application of its WM_TRANSIENT_FOR parent. Per-window facts are read
-// once, when a window first appears, and dropped when it leaves the list, so a
-// burst of events does not re-query the server.
+// that share an identifier, whichever processes they belong to (windows with
+// nothing to name them by are grouped by process); a transient window (dialog)
+// belongs to the application of its WM_TRANSIENT_FOR parent. Per-window facts
+// are read once, when a window first appears, and dropped when it leaves the
+// list, so a burst of events does not re-query the server.
+//
+// The desktop and dock/panel windows are never the front application: while
+// one of them is active, the previous active window stands.
 //
 // Event driven: the model follows PropertyNotify on the root window for
 // _NET_CLIENT_LIST and _NET_ACTIVE_WINDOW, and process exits through pidfds.
@@ -17,6 +21,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -35,7 +40,8 @@ class X11Desktop {
     // window or one that belongs to no application).
     std::function<void(uint64_t window, const std::optional<RunningApp>& app)> activeWindowChanged;
     std::function<void(const RunningApp& app)> appLaunched;
-    // The application's last window left the client list or its process exited.
+    // The application's last window left the client list or every process it
+    // ran in exited.
     std::function<void(const RunningApp& app)> appTerminated;
     std::function<void(uint64_t window, const RunningApp& app)> windowAdded;
     std::function<void(uint64_t window)> windowRemoved;
@@ -68,15 +74,21 @@ class X11Desktop {
   XConnection& connection() { return connection_; }
 
  private:
+  // The identifier, or for windows without one, their process.
   struct AppKey {
     std::optional<std::string> bundleId;
     int32_t pid = 0;
     auto operator<=>(const AppKey&) const = default;
   };
+  static AppKey keyOf(const std::optional<std::string>& bundleId, int32_t pid) {
+    return bundleId ? AppKey{bundleId, 0} : AppKey{std::nullopt, pid};
+  }
   struct WindowInfo {
     AppKey key;
+    int32_t pid = 0;
     std::optional<std::string> localizedName;
     bool transient = false;
+    bool desktopOrDock = false;
   };
   struct AppState {
     std::optional<std::string> localizedName;
@@ -93,6 +105,7 @@ class X11Desktop {
   const WindowInfo* infoFor(Window window);
   RunningApp makeApp(const AppKey& key, Window preferred, bool withPolicy);
   bool hasWindows(const AppKey& key) const;
+  bool allProcessesExited(const AppKey& key) const;
   void watchProcess(int32_t pid);
   void processExited(int32_t pid);
   template <typename F>
@@ -108,6 +121,8 @@ class X11Desktop {
   std::map<Window, WindowInfo> windows_;
   std::map<AppKey, AppState> apps_;
   std::map<int32_t, std::unique_ptr<EventSource>> processWatches_;
+  // Processes of listed windows that have exited.
+  std::set<int32_t> exitedPids_;
   Window active_ = None;
   std::map<uint64_t, std::shared_ptr<ListenerEntry>> listeners_;
   uint64_t nextListenerId_ = 1;

@@ -8,6 +8,7 @@ std::unique_ptr<X11Platform> X11Platform::open(EventLoop& loop, std::string* err
   if (!connection) return nullptr;
   std::unique_ptr<X11Platform> platform(new X11Platform());
   platform->index_ = std::make_unique<DesktopEntryIndex>(DesktopEntryIndex::fromEnvironment());
+  platform->entryWatcher_ = std::make_unique<DesktopEntryWatcher>(*platform->index_, loop);
   platform->connection_ = std::move(connection);
   platform->desktop_ = std::make_unique<X11Desktop>(*platform->connection_, *platform->index_);
   platform->workspace_ = std::make_unique<X11Workspace>(*platform->desktop_);
@@ -32,6 +33,7 @@ X11Platform::~X11Platform() {
   workspace_.reset();
   desktop_.reset();
   connection_.reset();
+  entryWatcher_.reset();
 }
 
 void X11Platform::setDisplayLostHandler(std::function<void()> handler) {

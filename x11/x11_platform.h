@@ -17,6 +17,7 @@
 
 #include "agent/agent_platform.h"
 #include "identity/desktop_entry_index.h"
+#include "identity/desktop_entry_watcher.h"
 #include "x11/x11_accessibility.h"
 #include "x11/x11_desktop.h"
 #include "x11/x11_input_idleness.h"
@@ -28,8 +29,9 @@ namespace pilvo::x11 {
 class X11Platform {
  public:
   // Opens `displayName` (empty: $DISPLAY) and reads the installed desktop
-  // entries from the XDG data directories. nullptr with `error` set when the
-  // display cannot be opened.
+  // entries from the XDG data directories, again whenever they change (the
+  // new entries name windows that appear from then on). nullptr with `error`
+  // set when the display cannot be opened.
   static std::unique_ptr<X11Platform> open(EventLoop& loop, std::string* error,
                                            const std::string& displayName = "");
   ~X11Platform();
@@ -53,6 +55,7 @@ class X11Platform {
   X11Platform() = default;
 
   std::unique_ptr<DesktopEntryIndex> index_;
+  std::unique_ptr<DesktopEntryWatcher> entryWatcher_;
   std::unique_ptr<XConnection> connection_;
   std::unique_ptr<X11Desktop> desktop_;
   std::unique_ptr<X11Workspace> workspace_;

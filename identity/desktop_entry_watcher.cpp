@@ -1,0 +1,39 @@
+#include "identity/desktop_entry_watcher.h"
+
+#include <gio/gio.h>
+
+namespace pilvo {
+
+DesktopEntryWatcher::DesktopEntryWatcher(DesktopEntryIndex& index, EventLoop& loop,
+                                         std::function<void()> changed)
+    : index_(index), loop_(loop), changed_(std::move(changed)), monitor_(g_app_info_monitor_get()) {
+  handler_ = g_signal_connect(monitor_, "changed", G_CALLBACK(onChanged), this);
+  // GIO watches the directories only once its application list is loaded,
+  // and reports one change until the list is read again.
+  rearm();
+}
+
+DesktopEntryWatcher::~DesktopEntryWatcher() {
+  g_signal_handler_disconnect(monitor_, handler_);
+  g_object_unref(monitor_);
+}
+
+void DesktopEntryWatcher::rearm() { g_list_free_full(g_app_info_get_all(), g_object_unref); }
+
+void DesktopEntryWatcher::onChanged(GAppInfoMonitor*, void* self) {
+  auto* watcher = static_cast<DesktopEntryWatcher*>(self);
+  if (watcher->pending_) return;
+  watcher->pending_ =
+      watcher->loop_.addTimer(kSettleSeconds, false, [watcher] { watcher->reload(); });
+}
+
+void DesktopEntryWatcher::reload() {
+  // Re-arm first: a change while the directories are read is reported again.
+  rearm();
+  index_.reload();
+  ++reloads_;
+  if (changed_) changed_();
+  pending_.reset();  // this timer's own handle; destroying it here is allowed
+}
+
+}  // namespace pilvo
