@@ -5,7 +5,9 @@
 // bounded; deferred work (timers, posted answers) runs on virtual time.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdlib>
+#include <limits>
 #include <random>
 #include <string>
 #include <vector>
@@ -62,34 +64,23 @@ class RandomCalls {
   }
 
   std::string text() {
-    switch (below(9)) {
+    switch (below(6)) {
       case 0:
-        return "";
-      case 8:
-        return pick(kAppIds);
+        return chance(50) ? "" : "Ünïcödé ✓ \xF0\x9F\x98\x80 \u202E";
       case 1:
-        return pick(kKnownNames);
-      case 2:
-        return pick(kKnownKeys);
-      case 3:
-        return "Ünïcödé ✓ \xF0\x9F\x98\x80 \u202E";
-      case 4: {  // arbitrary bytes, often not UTF-8
-        std::string s(static_cast<size_t>(below(24)), '\0');
-        for (char& c : s) c = static_cast<char>(below(256));
-        return s;
-      }
-      case 5: {  // a known name with its case changed or a character added
+        return pick(chance(50) ? kKnownNames : chance(50) ? kKnownKeys : kAppIds);
+      case 2: {  // a known name with its case changed or a blank added
         std::string s = pick(kKnownNames);
-        if (chance(50)) {
+        if (chance(50))
           s[0] = static_cast<char>(s[0] ^ 0x20);
-        } else {
-          s += chance(50) ? " " : "\n";
-        }
+        else
+          s += " ";
         return s;
       }
-      default: {
-        std::string s(static_cast<size_t>(below(16)), 'a');
-        for (char& c : s) c = static_cast<char>('!' + below(94));
+      default: {  // arbitrary bytes (often not UTF-8) or printable ASCII
+        const bool bytes = chance(40);
+        std::string s(static_cast<size_t>(below(24)), ' ');
+        for (char& c : s) c = static_cast<char>(bytes ? below(256) : '!' + below(94));
         return s;
       }
     }
@@ -102,35 +93,17 @@ class RandomCalls {
   }
 
   Value scalar() {
-    switch (below(10)) {
-      case 0:
-        return Value();
-      case 1:
-        return Value(chance(50));
-      case 2:
-        return Value(pick(std::vector<int32_t>{0, 1, -1, INT32_MIN, INT32_MAX, below(1000)}));
-      case 3:
-        return Value(pick(std::vector<int64_t>{INT64_MIN, INT64_MAX, int64_t{1} << 40, 0}));
-      case 4:
-        return Value(pick(std::vector<double>{
-            0.0, -0.0, 0.5, 3.0, 1e308, -1e308, std::numeric_limits<double>::infinity(),
-            std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::denorm_min()}));
-      case 5:
-        switch (below(5)) {
-          case 0:
-            return Value(std::vector<uint8_t>(static_cast<size_t>(below(40)), 0xff));
-          case 1:
-            return Value(std::vector<int32_t>{INT32_MIN, 0, INT32_MAX});
-          case 2:
-            return Value(std::vector<int64_t>(static_cast<size_t>(below(5)), INT64_MAX));
-          case 3:
-            return Value(std::vector<float>{std::numeric_limits<float>::quiet_NaN(), 1.5f});
-          default:
-            return Value(std::vector<double>{});
-        }
-      default:
-        return Value(text());
-    }
+    using Limits = std::numeric_limits<double>;
+    // clang-format off
+    static const std::vector<Value> kEdges = {
+        Value(), Value(true), Value(false), Value(int32_t{0}), Value(INT32_MIN), Value(INT32_MAX),
+        Value(INT64_MIN), Value(INT64_MAX), Value(-0.0), Value(0.5), Value(3.0), Value(1e308),
+        Value(Limits::infinity()), Value(Limits::quiet_NaN()), Value(Limits::denorm_min()),
+        Value(std::vector<uint8_t>(40, 0xff)), Value(std::vector<int32_t>{INT32_MIN, INT32_MAX}),
+        Value(std::vector<int64_t>{INT64_MAX}), Value(std::vector<float>{1.5f, NAN}),
+        Value(std::vector<double>{})};
+    // clang-format on
+    return chance(50) ? pick(kEdges) : Value(text());
   }
 
   // Any value, nesting at most `depth` more levels.
