@@ -9,6 +9,8 @@
 #include <X11/Xutil.h>
 #include <signal.h>
 #include <sqlite3.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -519,6 +521,9 @@ TEST_F(AgentIntegrationTest, LosingTheDisplayShutsDownAndAsksForARestart) {
   // may pick the same number; the loser exits, and then we start another.
   pid_t xvfb = -1;
   std::string display;
+  // The X session script starts its servers under the same lock.
+  const int startLock = open("/tmp/pilvo-xvfb-start.lock", O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+  if (startLock >= 0) flock(startLock, LOCK_EX);
   for (int attempt = 0; attempt < 5 && display.empty(); ++attempt) {
     int fds[2];
     ASSERT_EQ(pipe(fds), 0);
@@ -547,6 +552,7 @@ TEST_F(AgentIntegrationTest, LosingTheDisplayShutsDownAndAsksForARestart) {
       waitpid(xvfb, nullptr, 0);
     }
   }
+  if (startLock >= 0) close(startLock);
   ASSERT_FALSE(display.empty()) << "no Xvfb of our own";
   struct KillOnExit {
     pid_t pid;

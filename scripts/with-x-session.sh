@@ -27,12 +27,15 @@ trap cleanup EXIT
 trap 'exit 130' INT TERM
 
 # -displayfd lets Xvfb pick a free display number and tell us when it is ready.
-# Two servers starting at once may both pick the same number; the one that
-# loses exits, so a server that is not alive and answering is started again.
+# Two servers starting at once may pick the same number, so sessions start
+# their servers one at a time (a lock shared with the tests that start their
+# own), and a server that is not alive and answering is started again.
+exec 9>/tmp/pilvo-xvfb-start.lock
+flock -w 60 9 || echo "with-x-session: starting without the Xvfb start lock" >&2
 started=0
 for attempt in 1 2 3 4 5; do
   : >"$workdir/display"
-  Xvfb -displayfd 3 -screen 0 "${PILVO_XVFB_SCREEN:-1920x1080x24}" -nolisten tcp 3>"$workdir/display" 2>"$workdir/xvfb.log" &
+  Xvfb -displayfd 3 -screen 0 "${PILVO_XVFB_SCREEN:-1920x1080x24}" -nolisten tcp 3>"$workdir/display" 2>"$workdir/xvfb.log" 9>&- &
   xvfb=$!
   for _ in $(seq 100); do
     [ -s "$workdir/display" ] && break
@@ -54,6 +57,7 @@ for attempt in 1 2 3 4 5; do
   fi
   kill "$xvfb" 2>/dev/null; wait "$xvfb" 2>/dev/null
 done
+exec 9>&-  # releases the start lock
 if [ "$started" != 1 ]; then
   echo "with-x-session: Xvfb did not start:" >&2; cat "$workdir/xvfb.log" >&2; exit 1
 fi
