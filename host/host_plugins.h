@@ -8,6 +8,7 @@
 #include "channels/flutter_engine.h"
 #include "common/event_loop.h"
 #include "host/host_log.h"
+#include "overlay/overlay_platform.h"
 #include "tracking/tracking_platform.h"
 
 namespace pilvo::host {
@@ -22,6 +23,8 @@ struct HostServices {
   tracking::TrackingPlatform* trackingPlatform = nullptr;
   Accessibility* accessibility = nullptr;
   HostLogSink log;
+  // Without one the overlay channel is not registered.
+  overlay::OverlayPlatform* overlayPlatform = nullptr;
 };
 
 // Attaches the host's own plugins through `registrar`, in this order:

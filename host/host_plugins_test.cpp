@@ -4,6 +4,7 @@
 
 #include "testing/fake_accessibility.h"
 #include "testing/fake_event_loop.h"
+#include "testing/fake_overlay_platform.h"
 #include "testing/fake_tracking_platform.h"
 
 namespace pilvo::host {
@@ -16,7 +17,8 @@ TEST(HostStartUpTest, RegistersStandardPluginsThenOwnPluginsThenSidebar) {
   testing::FakeTrackingPlatform platform;
   testing::FakeAccessibility accessibility;
   channels::FlutterEngine engine{loop, [](const std::string&) {}};
-  registerChannels(engine, {&loop, &platform, &accessibility, nullptr});
+  testing::FakeOverlayPlatform overlayPlatform{loop};
+  registerChannels(engine, {&loop, &platform, &accessibility, nullptr, &overlayPlatform});
 
   std::vector<std::string> expected;
   for (const char* registrar :
@@ -28,6 +30,7 @@ TEST(HostStartUpTest, RegistersStandardPluginsThenOwnPluginsThenSidebar) {
   }
   expected.insert(expected.end(),
                   {"channel:com.tavik/tracking", "delegate:TavikPlugins:com.tavik/tracking",
+                   "channel:com.tavik/overlay", "delegate:TavikPlugins:com.tavik/overlay",
                    "channel:com.tavik/sidebar"});
   EXPECT_EQ(engine.registrationLog(), expected);
 }
