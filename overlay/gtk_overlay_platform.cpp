@@ -188,6 +188,9 @@ class GtkPanelWindow final : public PanelWindow {
     g_signal_connect(webView_, "load-changed", G_CALLBACK(onLoadChanged), this);
     g_signal_connect(webView_, "load-failed", G_CALLBACK(onLoadFailed), this);
     gtk_widget_set_size_request(GTK_WIDGET(webView_), int(frame.width), int(frame.height));
+    // Each frame starts from a clear window, or moving parts of a transparent
+    // page leave trails.
+    g_signal_connect(base_.window_, "draw", G_CALLBACK(onDrawClear), nullptr);
     gtk_container_add(GTK_CONTAINER(base_.window_), GTK_WIDGET(webView_));
     gtk_widget_show(GTK_WIDGET(webView_));
     gtk_widget_realize(base_.window_);
@@ -243,16 +246,31 @@ class GtkPanelWindow final : public PanelWindow {
     ScriptDone done;
     std::shared_ptr<bool> alive;
   };
+  static gboolean onDrawClear(GtkWidget*, cairo_t* cr, gpointer) {
+    cairo_save(cr);
+    cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
+    cairo_set_source_rgba(cr, 0, 0, 0, 0);
+    cairo_paint(cr);
+    cairo_restore(cr);
+    return FALSE;
+  }
   static void onEvaluated(GObject* source, GAsyncResult* result, gpointer data) {
     std::unique_ptr<Request> request(static_cast<Request*>(data));
     GError* error = nullptr;
     JSCValue* value =
         webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source), result, &error);
-    if (value) g_object_unref(value);
-    std::optional<std::string> failure;
-    if (error) failure = error->message;
+    ScriptResult outcome;
+    if (value) {
+      if (!jsc_value_is_undefined(value)) {
+        gchar* json = jsc_value_to_json(value, 0);
+        if (json) outcome.json = json;
+        g_free(json);
+      }
+      g_object_unref(value);
+    }
+    if (error) outcome.error = error->message;
     g_clear_error(&error);
-    if (*request->alive && request->done) request->done(failure);
+    if (*request->alive && request->done) request->done(outcome);
   }
   static void onLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer data) {
     auto* self = static_cast<GtkPanelWindow*>(data);

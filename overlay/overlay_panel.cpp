@@ -246,10 +246,10 @@ void OverlayPanel::callShowMessage(const std::string& message,
                                    const std::optional<std::string>& state) {
   std::weak_ptr<OverlayPanel*> weak = self_;
   window_->evaluateScript(showMessageScript(message, state, buttonMode_),
-                          [weak](const std::optional<std::string>& failure) {
+                          [weak](const PanelWindow::ScriptResult& result) {
                             auto self = weak.lock();
-                            if (self && failure) {
-                              (*self)->error("Tavik: JS error (showMessage): " + *failure);
+                            if (self && result.error) {
+                              (*self)->error("Tavik: JS error (showMessage): " + *result.error);
                             }
                           });
 }
@@ -257,10 +257,10 @@ void OverlayPanel::callShowMessage(const std::string& message,
 void OverlayPanel::callSetState(std::string_view state) {
   std::weak_ptr<OverlayPanel*> weak = self_;
   window_->evaluateScript("setState('" + std::string(state) + "')",
-                          [weak](const std::optional<std::string>& failure) {
+                          [weak](const PanelWindow::ScriptResult& result) {
                             auto self = weak.lock();
-                            if (self && failure) {
-                              (*self)->error("Tavik: JS error (setState): " + *failure);
+                            if (self && result.error) {
+                              (*self)->error("Tavik: JS error (setState): " + *result.error);
                             }
                           });
 }

@@ -74,8 +74,11 @@ class PanelWindow : public FloatingWindow {
     std::function<void(const std::string& name, const std::optional<std::string>& body)>
         scriptMessage;
   };
-  // Called with the evaluation's error description, or nullopt on success.
-  using ScriptDone = std::function<void(const std::optional<std::string>& error)>;
+  struct ScriptResult {
+    std::optional<std::string> error;  // the evaluation's error description
+    std::string json;                  // the script's value as JSON ("" when none)
+  };
+  using ScriptDone = std::function<void(const ScriptResult& result)>;
 
   // Pointer input reaches the window only while this is false.
   virtual void setIgnoresMouseEvents(bool ignores) = 0;
