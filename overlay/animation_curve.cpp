@@ -28,8 +28,7 @@ double easedProgress(Curve curve, double fraction) {
   const double x = std::clamp(fraction, 0.0, 1.0);
   if (x <= 0) return 0;
   if (x >= 1) return 1;
-  return curve == Curve::kEaseOut ? cubicBezier(0, 0, 0.58, 1, x)
-                                  : cubicBezier(0.42, 0, 1, 1, x);
+  return curve == Curve::kEaseOut ? cubicBezier(0, 0, 0.58, 1, x) : cubicBezier(0.42, 0, 1, 1, x);
 }
 
 }  // namespace pilvo::overlay

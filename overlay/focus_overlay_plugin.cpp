@@ -41,8 +41,8 @@ void FocusOverlayPlugin::createPanels() {
     auto self = weak.lock();
     if (self && self->dimPanel_) self->dimPanel_->hide(kDimFadeOutSeconds);
   };
-  overlayPanel_->onNudgeResponse = [weak, channel = channel_, log = log_](
-                                       const std::string& answer) {
+  overlayPanel_->onNudgeResponse = [weak, channel = channel_,
+                                    log = log_](const std::string& answer) {
     auto self = weak.lock();
     if (self && self->dimPanel_) self->dimPanel_->hide(kDimFadeOutSeconds);
     if (channel) channel->invokeMethod("nudgeResponse", Value(answer));
@@ -124,7 +124,8 @@ void FocusOverlayPlugin::showOverlay(const Value& args,
     auto self = weak.lock();
     if (!self) return;
     if (!self->overlayPanel_) {
-      self->overlayPanel_ = std::make_unique<OverlayPanel>(self->platform_, self->loop_, self->log_);
+      self->overlayPanel_ =
+          std::make_unique<OverlayPanel>(self->platform_, self->loop_, self->log_);
       self->info("Tavik: Created new OverlayPanel");
     }
     if (!self->dimPanel_) self->dimPanel_ = std::make_unique<ScreenDimPanel>(self->platform_);

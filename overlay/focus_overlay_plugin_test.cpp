@@ -34,8 +34,8 @@ class FocusOverlayPluginTest : public ::testing::Test {
 
   // Sends a call as the interface would; its answer once the loop has run.
   MethodResponse call(const std::string& method, Value args = {}) {
-    auto reply = ui_.sendRaw(kOverlayChannelName,
-                             channels::encodeMethodCall({method, std::move(args)}));
+    auto reply =
+        ui_.sendRaw(kOverlayChannelName, channels::encodeMethodCall({method, std::move(args)}));
     loop_.runUntilIdle();
     if (!*reply) return channels::FlutterError{"NO_ANSWER"};
     return *channels::decodeMethodResponse(**reply).value;
@@ -124,8 +124,8 @@ TEST_F(FocusOverlayPluginTest, UnknownStringsAndWholeNumbersTakeTheirFallbacks) 
 
   call("updateAvatarState", makeMap({{"state", "celebrating"}}));
   call("updateAvatarState", makeMap({{"state", "happy"}}));
-  EXPECT_THAT(panel.takeScripts(), ElementsAre("setState('idle')", "setState('proud')",
-                                               "setState('nagging')"));
+  EXPECT_THAT(panel.takeScripts(),
+              ElementsAre("setState('idle')", "setState('proud')", "setState('nagging')"));
 }
 
 TEST_F(FocusOverlayPluginTest, AnswerFadesTheDimmingThenTellsTheInterfaceThenSlidesOut) {

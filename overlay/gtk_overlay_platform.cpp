@@ -15,6 +15,11 @@
 namespace pilvo::overlay {
 namespace {
 
+std::function<void(bool, double)>& panelFrameObserver() {
+  static std::function<void(bool, double)> observer;
+  return observer;
+}
+
 // Height of the whole screen space: bottom-left y <-> GDK's top-left y.
 int screenSpaceHeight() {
   GdkDisplay* display = gdk_display_get_default();
@@ -175,8 +180,8 @@ class GtkPanelWindow final : public PanelWindow {
       : loop_(loop), base_(loop, frame, GDK_WINDOW_TYPE_HINT_NOTIFICATION) {
     WebKitUserContentManager* content = webkit_user_content_manager_new();
     webkit_user_content_manager_register_script_message_handler(content, "nudgeResponse");
-    g_signal_connect(content, "script-message-received::nudgeResponse",
-                     G_CALLBACK(onScriptMessage), this);
+    g_signal_connect(content, "script-message-received::nudgeResponse", G_CALLBACK(onScriptMessage),
+                     this);
     webView_ = WEBKIT_WEB_VIEW(webkit_web_view_new_with_user_content_manager(content));
     g_object_unref(content);
     WebKitSettings* settings = webkit_web_view_get_settings(webView_);
@@ -190,13 +195,14 @@ class GtkPanelWindow final : public PanelWindow {
     gtk_widget_set_size_request(GTK_WIDGET(webView_), int(frame.width), int(frame.height));
     // Each frame starts from a clear window, or moving parts of a transparent
     // page leave trails.
-    g_signal_connect(base_.window_, "draw", G_CALLBACK(onDrawClear), nullptr);
+    g_signal_connect(base_.window_, "draw", G_CALLBACK(onDrawClear), this);
     gtk_container_add(GTK_CONTAINER(base_.window_), GTK_WIDGET(webView_));
     gtk_widget_show(GTK_WIDGET(webView_));
     gtk_widget_realize(base_.window_);
   }
   ~GtkPanelWindow() override {
     g_signal_handlers_disconnect_by_data(webView_, this);
+    g_signal_handlers_disconnect_by_data(base_.window_, this);
     g_signal_handlers_disconnect_by_data(webkit_web_view_get_user_content_manager(webView_), this);
     *alive_ = false;
   }
@@ -225,6 +231,7 @@ class GtkPanelWindow final : public PanelWindow {
           base_.frame_.x = from.x + (to.x - from.x) * p;
           base_.frame_.y = from.y + (to.y - from.y) * p;
           base_.place();
+          if (panelFrameObserver()) panelFrameObserver()(true, base_.frame_.x);
         },
         std::move(done));
   }
@@ -246,7 +253,10 @@ class GtkPanelWindow final : public PanelWindow {
     ScriptDone done;
     std::shared_ptr<bool> alive;
   };
-  static gboolean onDrawClear(GtkWidget*, cairo_t* cr, gpointer) {
+  static gboolean onDrawClear(GtkWidget*, cairo_t* cr, gpointer data) {
+    if (panelFrameObserver()) {
+      panelFrameObserver()(false, static_cast<GtkPanelWindow*>(data)->frame().x);
+    }
     cairo_save(cr);
     cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
     cairo_set_source_rgba(cr, 0, 0, 0, 0);
@@ -315,8 +325,7 @@ class GtkPanelWindow final : public PanelWindow {
 
 class GtkDimWindow final : public DimWindow {
  public:
-  GtkDimWindow(EventLoop& loop, Rect frame)
-      : base_(loop, frame, GDK_WINDOW_TYPE_HINT_UTILITY) {
+  GtkDimWindow(EventLoop& loop, Rect frame) : base_(loop, frame, GDK_WINDOW_TYPE_HINT_UTILITY) {
     base_.alpha_ = 0;
     g_signal_connect(base_.window_, "draw", G_CALLBACK(onDraw), this);
     base_.setInputPassThrough(true);
@@ -369,6 +378,10 @@ class GtkDimWindow final : public DimWindow {
 }  // namespace
 
 GtkOverlayPlatform::GtkOverlayPlatform(EventLoop& loop) : loop_(loop) {}
+
+void GtkOverlayPlatform::setPanelFrameObserver(std::function<void(bool moved, double x)> observer) {
+  panelFrameObserver() = std::move(observer);
+}
 
 bool GtkOverlayPlatform::composited() {
   GdkScreen* screen = gdk_screen_get_default();

@@ -10,6 +10,8 @@
 // dimming) and the page gets an opaque background.
 #pragma once
 
+#include <functional>
+
 #include "common/event_loop.h"
 #include "overlay/overlay_platform.h"
 
@@ -22,6 +24,11 @@ class GtkOverlayPlatform final : public OverlayPlatform {
 
   // Whether the screen has a compositing manager now.
   static bool composited();
+
+  // For benchmarks: called each time the panel window paints its content
+  // (moved false) or moves to a new animation frame (moved true), with the
+  // panel's x (bottom-left coordinates) at that moment.
+  static void setPanelFrameObserver(std::function<void(bool moved, double x)> observer);
 
   std::optional<Screen> mainScreen() override;
   std::unique_ptr<PanelWindow> createPanelWindow(Rect frame) override;

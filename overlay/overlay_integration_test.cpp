@@ -86,8 +86,8 @@ unsigned long activeWindow() {
   unsigned long count, after;
   unsigned char* data = nullptr;
   unsigned long window = 0;
-  if (XGetWindowProperty(x, DefaultRootWindow(x), XInternAtom(x, "_NET_ACTIVE_WINDOW", False), 0,
-                         1, False, XA_WINDOW, &type, &format, &count, &after, &data) == Success &&
+  if (XGetWindowProperty(x, DefaultRootWindow(x), XInternAtom(x, "_NET_ACTIVE_WINDOW", False), 0, 1,
+                         False, XA_WINDOW, &type, &format, &count, &after, &data) == Success &&
       data && count == 1) {
     window = reinterpret_cast<unsigned long*>(data)[0];
   }
@@ -139,10 +139,9 @@ class OverlayIntegrationTest : public ::testing::Test {
   void SetUp() override {
     socket_ = dir_.path() + "/bridge.sock";
     ASSERT_EQ(engine_.startBridge(socket_), "");
-    FocusOverlayPlugin::registerWith(engine_.registrarForPlugin("TavikPlugins"), platform_,
-                                     [this](host::HostLogLevel, std::string_view line) {
-                                       log_.emplace_back(line);
-                                     });
+    FocusOverlayPlugin::registerWith(
+        engine_.registrarForPlugin("TavikPlugins"), platform_,
+        [this](host::HostLogLevel, std::string_view line) { log_.emplace_back(line); });
     // The user's window: a big patterned window that counts clicks.
     user_ = gtk_window_new(GTK_WINDOW_TOPLEVEL);
     gtk_window_set_title(GTK_WINDOW(user_), "user window");
@@ -197,8 +196,8 @@ class OverlayIntegrationTest : public ::testing::Test {
   // The value of a script on the page, as JSON.
   Json evaluate(const std::string& script) {
     std::optional<PanelWindow::ScriptResult> result;
-    platform_.panel->evaluateScript(
-        script, [&](const PanelWindow::ScriptResult& r) { result = r; });
+    platform_.panel->evaluateScript(script,
+                                    [&](const PanelWindow::ScriptResult& r) { result = r; });
     EXPECT_TRUE(pumpUntil([&] { return result.has_value(); }, 10));
     if (!result || result->error || result->json.empty()) return Json();
     return Json::parse(result->json);
@@ -214,8 +213,8 @@ class OverlayIntegrationTest : public ::testing::Test {
     return {int(frame.x + r["x"].get<double>()), top + int(r["y"].get<double>())};
   }
   void click(int x, int y) {
-    ASSERT_TRUE(run("xdotool mousemove " + std::to_string(x) + " " + std::to_string(y) +
-                    " click 1"));
+    ASSERT_TRUE(
+        run("xdotool mousemove " + std::to_string(x) + " " + std::to_string(y) + " click 1"));
   }
 
   testing::TempDir dir_;
@@ -233,10 +232,12 @@ class OverlayIntegrationTest : public ::testing::Test {
 
 TEST_F(OverlayIntegrationTest, AnAnsweredNudgeReachesTheInterfaceAndFocusStaysWithTheUser) {
   const std::string listened = dir_.path() + "/listen.out";
-  children_.push_back(spawn({kBuildDir + "/channels/pilvoctl", "--socket", socket_, "--count",
-                             "1", "listen", "com.tavik/overlay"},
+  children_.push_back(spawn({kBuildDir + "/channels/pilvoctl", "--socket", socket_, "--count", "1",
+                             "listen", "com.tavik/overlay"},
                             listened));
-  pumpFor(0.3);  // the listener connects
+  size_t clients = 0;
+  engine_.bridge()->setClientCountHandler([&](size_t count) { clients = count; });
+  ASSERT_TRUE(pumpUntil([&] { return clients == 1; }, 10)) << "pilvoctl listen did not connect";
 
   EXPECT_EQ(pilvoctl({"call", "com.tavik/overlay", "showOverlay",
                       R"({"message":"Time to refocus?\r\nIt's been a while","showButtons":true,)"
@@ -257,12 +258,12 @@ TEST_F(OverlayIntegrationTest, AnAnsweredNudgeReachesTheInterfaceAndFocusStaysWi
 
   const auto [x, y] = onScreen("#answers button[data-answer=\"focus\"]");
   click(x, y);
-  ASSERT_TRUE(pumpUntil([&] { return readFile(listened).find("nudgeResponse") != std::string::npos; },
-                        10))
+  ASSERT_TRUE(
+      pumpUntil([&] { return readFile(listened).find("nudgeResponse") != std::string::npos; }, 10))
       << readFile(listened);
-  EXPECT_EQ(Json::parse(readFile(listened)),
-            (Json{{"channel", "com.tavik/overlay"}, {"method", "nudgeResponse"},
-                  {"arguments", "focus"}}));
+  EXPECT_EQ(Json::parse(readFile(listened)), (Json{{"channel", "com.tavik/overlay"},
+                                                   {"method", "nudgeResponse"},
+                                                   {"arguments", "focus"}}));
   EXPECT_TRUE(has("Tavik: Nudge response \u2014 focus"));
   EXPECT_TRUE(pumpUntil([&] { return has("Tavik: Overlay hidden"); }, 5));
   EXPECT_FALSE(platform_.panel->isVisible());
@@ -274,14 +275,19 @@ TEST_F(OverlayIntegrationTest, AnAnsweredNudgeReachesTheInterfaceAndFocusStaysWi
 struct Shot {
   int width = 0, height = 0, stride = 0, channels = 0;
   std::vector<guchar> pixels;
-  const guchar* at(int x, int y) const { return &pixels[size_t(y) * stride + size_t(x) * channels]; }
+  const guchar* at(int x, int y) const {
+    return &pixels[size_t(y) * stride + size_t(x) * channels];
+  }
 };
 Shot screenshot() {
   GdkWindow* root = gdk_get_default_root_window();
   GdkPixbuf* pixbuf = gdk_pixbuf_get_from_window(root, 0, 0, gdk_window_get_width(root),
                                                  gdk_window_get_height(root));
-  Shot shot{gdk_pixbuf_get_width(pixbuf), gdk_pixbuf_get_height(pixbuf),
-            gdk_pixbuf_get_rowstride(pixbuf), gdk_pixbuf_get_n_channels(pixbuf), {}};
+  Shot shot{gdk_pixbuf_get_width(pixbuf),
+            gdk_pixbuf_get_height(pixbuf),
+            gdk_pixbuf_get_rowstride(pixbuf),
+            gdk_pixbuf_get_n_channels(pixbuf),
+            {}};
   const guchar* data = gdk_pixbuf_get_pixels(pixbuf);
   shot.pixels.assign(data, data + size_t(shot.stride) * shot.height);
   g_object_unref(pixbuf);
@@ -304,8 +310,8 @@ TEST_F(OverlayIntegrationTest, CompositedScreenIsDimmedToThreeQuartersAroundTheA
   int wrong = 0, checked = 0, bright = 0;
   for (int y = 0; y < before.height; y += 3) {
     for (int x = 0; x < before.width; x += 3) {
-      const bool inPanel = x >= panelLeft - 2 && x < panelLeft + 282 && y >= panelTop - 2 &&
-                           y < panelTop + 502;
+      const bool inPanel =
+          x >= panelLeft - 2 && x < panelLeft + 282 && y >= panelTop - 2 && y < panelTop + 502;
       for (int c = 0; c < 3; ++c) {
         const int want = int(std::lround(before.at(x, y)[c] * 0.75));
         const int got = after.at(x, y)[c];

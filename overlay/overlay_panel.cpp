@@ -156,9 +156,8 @@ void OverlayPanel::setupWebView() {
   info("Tavik: Loading korima_overlay.html from bundle");
 }
 
-void OverlayPanel::show(const std::string& message, AvatarState avatarState,
-                        double durationSeconds, OverlayPosition position, bool buttons,
-                        const std::string& buttonMode) {
+void OverlayPanel::show(const std::string& message, AvatarState avatarState, double durationSeconds,
+                        OverlayPosition position, bool buttons, const std::string& buttonMode) {
   if (!buttonMode.empty()) {
     buttonMode_ = buttonMode;
   } else {

@@ -53,7 +53,7 @@ void FakePanelWindow::animateOrigin(overlay::Point to, double seconds, overlay::
 void FakePanelWindow::evaluateScript(const std::string& script, ScriptDone done) {
   scripts_.push_back(script);
   loop_.post([done = std::move(done), error = scriptError_] {
-    if (done) done(error);
+    if (done) done({error, ""});
   });
 }
 
@@ -65,7 +65,8 @@ void FakeDimWindow::orderFront() {
 void FakeDimWindow::animateAlpha(double to, double seconds, overlay::Curve curve,
                                  overlay::Completion done) {
   FakeAnimation animation{"alpha", {}, to, seconds, curve, 0};
-  startAnimation(animation, [this, to] { alpha_ = to; }, std::move(done));
+  startAnimation(
+      animation, [this, to] { alpha_ = to; }, std::move(done));
 }
 
 std::unique_ptr<overlay::PanelWindow> FakeOverlayPlatform::createPanelWindow(overlay::Rect frame) {

@@ -95,9 +95,7 @@ class FakePanelWindow final : public overlay::PanelWindow, public FakeWindowStat
 
 class FakeDimWindow final : public overlay::DimWindow, public FakeWindowState {
  public:
-  FakeDimWindow(EventLoop& loop, overlay::Rect frame) : FakeWindowState(loop, frame) {
-    alpha_ = 0;
-  }
+  FakeDimWindow(EventLoop& loop, overlay::Rect frame) : FakeWindowState(loop, frame) { alpha_ = 0; }
   overlay::Rect frame() const override { return frame_; }
   void setFrame(const overlay::Rect& frame) override { frame_ = frame; }
   double alpha() const override { return alpha_; }
@@ -127,8 +125,7 @@ class FakeOverlayPlatform final : public overlay::OverlayPlatform {
 
  private:
   EventLoop& loop_;
-  std::optional<overlay::Screen> screen_ =
-      overlay::Screen{{0, 0, 1440, 900}, {0, 25, 1440, 875}};
+  std::optional<overlay::Screen> screen_ = overlay::Screen{{0, 0, 1440, 900}, {0, 25, 1440, 875}};
   std::optional<std::string> resourceDir_ = std::string("/fake/share/pilvo");
   FakePanelWindow* panel_ = nullptr;
   FakeDimWindow* dim_ = nullptr;
