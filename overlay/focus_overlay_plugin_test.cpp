@@ -3,6 +3,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <limits>
+#include <random>
+
 #include "channels/standard_codec.h"
 #include "testing/fake_event_loop.h"
 #include "testing/fake_flutter_ui.h"
@@ -164,6 +168,48 @@ TEST_F(FocusOverlayPluginTest, ANudgeRightAfterTheLastOneEndedKeepsItsDimming) {
   EXPECT_TRUE(platform_.dim()->isVisible());
   EXPECT_EQ(platform_.dim()->alpha(), 1);
   EXPECT_TRUE(platform_.panel()->isVisible());
+}
+
+TEST_F(FocusOverlayPluginTest, AnyArgumentsGetOneAnswerAndNeverBreakThePanels) {
+  std::mt19937 random(20261207);
+  const std::vector<Value> values = {Value(),
+                                     true,
+                                     0,
+                                     -1,
+                                     int64_t{1} << 40,
+                                     std::nan(""),
+                                     std::numeric_limits<double>::infinity(),
+                                     -std::numeric_limits<double>::infinity(),
+                                     1e308,
+                                     -5.5,
+                                     "",
+                                     "it's\\\r\n\u2028",
+                                     "topLeft",
+                                     "celebrating",
+                                     "nudge",
+                                     channels::ValueList{Value(1)},
+                                     std::vector<uint8_t>{1, 2}};
+  const std::vector<std::string> keys = {"message",     "durationSeconds", "position",
+                                         "avatarState", "showButtons",     "buttonMode",
+                                         "state"};
+  const std::vector<std::string> methods = {"showOverlay", "hideOverlay", "updateAvatarState",
+                                            "updateMessage"};
+  for (int round = 0; round < 300; ++round) {
+    channels::ValueMap map;
+    for (const std::string& key : keys) {
+      if (random() % 2) map.emplace_back(Value(key), values[random() % values.size()]);
+    }
+    const Value args = random() % 5 ? Value(map) : values[random() % values.size()];
+    const std::string& method = methods[random() % methods.size()];
+    const MethodResponse answer = call(method, args);
+    EXPECT_FALSE(std::holds_alternative<channels::FlutterError>(answer) &&
+                 std::get<channels::FlutterError>(answer).code == "NO_ANSWER")
+        << method << args.debugString();
+    loop_.advance(double(random() % 1000) / 100);
+  }
+  loop_.advance(86400 * 2);
+  EXPECT_FALSE(platform_.panel()->isVisible());
+  EXPECT_FALSE(platform_.dim()->isVisible());
 }
 
 }  // namespace

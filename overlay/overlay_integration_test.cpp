@@ -267,6 +267,9 @@ TEST_F(OverlayIntegrationTest, AnAnsweredNudgeReachesTheInterfaceAndFocusStaysWi
   EXPECT_TRUE(has("Tavik: Nudge response \u2014 focus"));
   EXPECT_TRUE(pumpUntil([&] { return has("Tavik: Overlay hidden"); }, 5));
   EXPECT_FALSE(platform_.panel->isVisible());
+  // Off screen the page counts as hidden, which pauses its animations.
+  EXPECT_TRUE(pumpUntil([&] { return evaluate("document.hidden") == true; }, 5));
+  EXPECT_EQ(evaluate("document.body.classList.contains('paused')"), true);
   EXPECT_EQ(clicks_, 1);
   EXPECT_EQ(activeWindow(), userXid_);
 }
