@@ -100,6 +100,10 @@ TEST(OverlayPanelPageTest, MissingPageIsLoggedAndMessagesWaitForGood) {
   OverlayPanel panel{platform, loop,
                      [&](host::HostLogLevel, std::string_view line) { log.emplace_back(line); }};
   EXPECT_EQ(log.front(), "Tavik: ERROR - korima_overlay.html not found in bundle");
+  panel.updateAvatarState(AvatarState::kCalm);  // still goes to the empty web view
+  loop.runUntilIdle();
+  EXPECT_EQ(log.back(),
+            "Tavik: JS error (setState): ReferenceError: Can't find variable: setState");
   EXPECT_FALSE(platform.panel()->loadedPath());
   panel.show("Hi", AvatarState::kCalm, 3, OverlayPosition::kTopRight, false, "");
   loop.advance(0.5);

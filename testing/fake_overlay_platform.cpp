@@ -1,23 +1,13 @@
 #include "testing/fake_overlay_platform.h"
 
-#include "testing/fake_event_loop.h"
-
 namespace pilvo::testing {
-namespace {
-
-double elapsedOf(EventLoop& loop) {
-  auto* fake = dynamic_cast<FakeEventLoop*>(&loop);
-  return fake ? fake->elapsed() : 0;
-}
-
-}  // namespace
 
 void FakeWindowState::startAnimation(FakeAnimation animation, std::function<void()> apply,
                                      overlay::Completion done) {
   const size_t slot = animation.property == "origin" ? 0 : 1;
   const uint64_t id = nextId_++;
   latest_[slot] = id;
-  animation.startedAt = elapsedOf(loop_);
+  animation.startedAt = loop_.elapsed();
   const double seconds = animation.seconds;
   animations_.push_back(std::move(animation));
   // The value lands when the newest animation of the property ends; every
@@ -52,7 +42,11 @@ void FakePanelWindow::animateOrigin(overlay::Point to, double seconds, overlay::
 
 void FakePanelWindow::evaluateScript(const std::string& script, ScriptDone done) {
   scripts_.push_back(script);
-  loop_.post([done = std::move(done), error = scriptError_] {
+  std::optional<std::string> error = scriptError_;
+  if (!loaded_ && !error) {
+    error = "ReferenceError: Can't find variable: " + script.substr(0, script.find('('));
+  }
+  loop_.post([done = std::move(done), error] {
     if (done) done({error, ""});
   });
 }

@@ -21,6 +21,7 @@
 
 #include "common/event_loop.h"
 #include "overlay/overlay_platform.h"
+#include "testing/fake_event_loop.h"
 
 namespace pilvo::testing {
 
@@ -38,7 +39,7 @@ struct FakeAnimation {
 // What both fake windows share.
 class FakeWindowState {
  public:
-  explicit FakeWindowState(EventLoop& loop, overlay::Rect frame) : frame_(frame), loop_(loop) {}
+  explicit FakeWindowState(FakeEventLoop& loop, overlay::Rect frame) : frame_(frame), loop_(loop) {}
   overlay::Rect frame_;
   double alpha_ = 1.0;
   bool visible_ = false;
@@ -48,7 +49,7 @@ class FakeWindowState {
  protected:
   void startAnimation(FakeAnimation animation, std::function<void()> apply,
                       overlay::Completion done);
-  EventLoop& loop_;
+  FakeEventLoop& loop_;
   uint64_t latest_[2] = {0, 0};  // newest animation id per property: origin, alpha
   uint64_t nextId_ = 1;
   std::vector<std::unique_ptr<EventSource>> timers_;
@@ -56,7 +57,7 @@ class FakeWindowState {
 
 class FakePanelWindow final : public overlay::PanelWindow, public FakeWindowState {
  public:
-  FakePanelWindow(EventLoop& loop, overlay::Rect frame) : FakeWindowState(loop, frame) {}
+  FakePanelWindow(FakeEventLoop& loop, overlay::Rect frame) : FakeWindowState(loop, frame) {}
 
   overlay::Rect frame() const override { return frame_; }
   void setFrame(const overlay::Rect& frame) override;
@@ -73,12 +74,16 @@ class FakePanelWindow final : public overlay::PanelWindow, public FakeWindowStat
   void evaluateScript(const std::string& script, ScriptDone done) override;
 
   // Test controls: the page.
-  void finishLoad() { events_.loadFinished(); }
+  void finishLoad() {
+    loaded_ = true;
+    events_.loadFinished();
+  }
   void failLoad(const std::string& description) { events_.loadFailed(description); }
   void post(const std::string& name, std::optional<std::string> body) {
     events_.scriptMessage(name, body);
   }
-  // Every later evaluation reports this error (nullopt: success).
+  // Every later evaluation reports this error (nullopt: success). Until the
+  // page has loaded, evaluations fail as the empty page's would.
   void setScriptError(std::optional<std::string> error) { scriptError_ = std::move(error); }
   std::vector<std::string> takeScripts() { return std::exchange(scripts_, {}); }
   const std::vector<std::string>& scripts() const { return scripts_; }
@@ -87,6 +92,7 @@ class FakePanelWindow final : public overlay::PanelWindow, public FakeWindowStat
 
  private:
   WebEvents events_;
+  bool loaded_ = false;
   bool ignoresMouse_ = false;
   std::optional<std::string> loadedPath_;
   std::optional<std::string> scriptError_;
@@ -95,7 +101,9 @@ class FakePanelWindow final : public overlay::PanelWindow, public FakeWindowStat
 
 class FakeDimWindow final : public overlay::DimWindow, public FakeWindowState {
  public:
-  FakeDimWindow(EventLoop& loop, overlay::Rect frame) : FakeWindowState(loop, frame) { alpha_ = 0; }
+  FakeDimWindow(FakeEventLoop& loop, overlay::Rect frame) : FakeWindowState(loop, frame) {
+    alpha_ = 0;
+  }
   overlay::Rect frame() const override { return frame_; }
   void setFrame(const overlay::Rect& frame) override { frame_ = frame; }
   double alpha() const override { return alpha_; }
@@ -109,7 +117,7 @@ class FakeDimWindow final : public overlay::DimWindow, public FakeWindowState {
 
 class FakeOverlayPlatform final : public overlay::OverlayPlatform {
  public:
-  explicit FakeOverlayPlatform(EventLoop& loop) : loop_(loop) {}
+  explicit FakeOverlayPlatform(FakeEventLoop& loop) : loop_(loop) {}
 
   std::optional<overlay::Screen> mainScreen() override { return screen_; }
   std::unique_ptr<overlay::PanelWindow> createPanelWindow(overlay::Rect frame) override;
@@ -124,7 +132,7 @@ class FakeOverlayPlatform final : public overlay::OverlayPlatform {
   FakeDimWindow* dim() const { return dim_; }
 
  private:
-  EventLoop& loop_;
+  FakeEventLoop& loop_;
   std::optional<overlay::Screen> screen_ = overlay::Screen{{0, 0, 1440, 900}, {0, 25, 1440, 875}};
   std::optional<std::string> resourceDir_ = std::string("/fake/share/pilvo");
   FakePanelWindow* panel_ = nullptr;
