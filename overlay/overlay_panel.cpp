@@ -27,14 +27,14 @@ constexpr std::array<std::pair<OverlayPosition, std::string_view>, 5> kPositions
     {OverlayPosition::kCenter, "center"},
 }};
 
-// A timer longer than this would overflow the loop's millisecond count; a day
-// is "until answered or hidden" for any nudge.
-constexpr double kLongestDismissSeconds = 86400;
+// A longer timer would overflow the loop's millisecond count; a day is "until
+// answered or hidden" for any nudge.
+constexpr double kLongestDurationSeconds = 86400;
 
+// NaN and negative durations count as 0, longer ones as a day.
 double dismissDelay(double durationSeconds) {
-  const double delay = durationSeconds + kDismissGraceSeconds;
-  if (std::isnan(delay)) return kDismissGraceSeconds;
-  return std::clamp(delay, 0.0, kLongestDismissSeconds);
+  if (std::isnan(durationSeconds)) durationSeconds = 0;
+  return std::clamp(durationSeconds, 0.0, kLongestDurationSeconds) + kDismissGraceSeconds;
 }
 
 }  // namespace

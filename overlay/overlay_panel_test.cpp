@@ -261,12 +261,14 @@ TEST_F(OverlayPanelTest, NonFiniteOrHugeDurationsNeverOverflowTheTimer) {
   loop.advance(0.6);
   EXPECT_EQ(dismissed, 1);
   show("negative", false, "", OverlayPosition::kTopRight, -100);
-  loop.advance(0);
+  loop.advance(0.5);
+  EXPECT_EQ(dismissed, 1);
+  loop.advance(0.1);
   EXPECT_EQ(dismissed, 2);
   show("forever", false, "", OverlayPosition::kTopRight, 1e300);
-  loop.advance(86399);
+  loop.advance(86400.5);
   EXPECT_EQ(dismissed, 2);
-  loop.advance(1);
+  loop.advance(0.1);
   EXPECT_EQ(dismissed, 3);
 }
 
