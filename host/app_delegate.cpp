@@ -8,6 +8,7 @@
 #include "host/theme_icon_lookup.h"
 #include "tracking/gio_app_index_platform.h"
 #include "identity/desktop_entry_watcher.h"
+#include "overlay/gtk_overlay_platform.h"
 #include "tracking/x11_tracking_platform.h"
 #include "x11/x11_accessibility.h"
 #include "x11/x11_desktop.h"
@@ -24,6 +25,7 @@ struct AppDelegate::State {
   std::unique_ptr<x11::X11Accessibility> accessibility;
   std::unique_ptr<tracking::X11TrackingPlatform> trackingPlatform;
   std::unique_ptr<tracking::GioAppIndexPlatform> appIndexPlatform;
+  std::unique_ptr<overlay::GtkOverlayPlatform> overlayPlatform;
   std::unique_ptr<channels::FlutterEngine> engine;
   std::unique_ptr<MainFlutterWindow> window;
   std::string bridgeError;
@@ -95,6 +97,12 @@ void AppDelegate::startup() {
 
   state->appIndexPlatform =
       std::make_unique<tracking::GioAppIndexPlatform>(kApplicationId, lookupThemeIconFile);
+  state->overlayPlatform = std::make_unique<overlay::GtkOverlayPlatform>(*state->loop);
+  if (!overlay::GtkOverlayPlatform::composited()) {
+    log_(HostLogLevel::kInfo,
+         "Tavik: Screen dimming is off: no compositor is running (start one, e.g. picom, "
+         "to dim the screen around nudges)");
+  }
 
   state->engine = std::make_unique<channels::FlutterEngine>(
       *state->loop, [log = log_](const std::string& line) {
@@ -106,6 +114,7 @@ void AppDelegate::startup() {
 
   HostServices services{state_->loop.get(), state_->trackingPlatform.get(),
                         state_->accessibility.get(), log_, state_->appIndexPlatform.get()};
+  services.overlayPlatform = state_->overlayPlatform.get();
   state_->window->awakeFromNib(services);
 
   // Interfaces may connect once every channel exists.

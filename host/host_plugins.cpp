@@ -1,6 +1,7 @@
 #include "host/host_plugins.h"
 
 #include "host/generated_plugin_registrant.h"
+#include "overlay/focus_overlay_plugin.h"
 #include "tracking/focus_tracking_plugin.h"
 
 namespace pilvo::host {
@@ -23,6 +24,9 @@ void registerHostPlugins(channels::FlutterPluginRegistrar& registrar,
                                                        *services.accessibility, *services.loop),
       std::move(indexer));
   // 2. Overlay.
+  if (services.overlayPlatform) {
+    overlay::FocusOverlayPlugin::registerWith(registrar, *services.overlayPlatform, services.log);
+  }
   // 3. Menu bar.
   // 4. Settings.
   // 5. Updater.

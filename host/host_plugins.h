@@ -10,6 +10,7 @@
 #include "common/event_loop.h"
 #include "host/host_log.h"
 #include "tracking/app_index_service.h"
+#include "overlay/overlay_platform.h"
 #include "tracking/tracking_platform.h"
 
 namespace pilvo::host {
@@ -28,6 +29,8 @@ struct HostServices {
   tracking::AppIndexPlatform* appIndexPlatform = nullptr;
   // Runs the index's work off the main loop; unset: a thread per call.
   std::function<std::unique_ptr<tracking::BackgroundRunner>()> makeAppIndexRunner;
+  // Without one the overlay channel is not registered.
+  overlay::OverlayPlatform* overlayPlatform = nullptr;
 };
 
 // Attaches the host's own plugins through `registrar`, in this order:

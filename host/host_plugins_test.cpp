@@ -26,6 +26,7 @@ TEST(HostStartUpTest, RegistersStandardPluginsThenOwnPluginsThenSidebar) {
   }
   expected.insert(expected.end(),
                   {"channel:com.tavik/tracking", "delegate:TavikPlugins:com.tavik/tracking",
+                   "channel:com.tavik/overlay", "delegate:TavikPlugins:com.tavik/overlay",
                    "channel:com.tavik/sidebar"});
   EXPECT_EQ(host.engine.registrationLog(), expected);
 }

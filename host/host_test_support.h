@@ -10,6 +10,7 @@
 #include "testing/fake_accessibility.h"
 #include "testing/fake_app_index_platform.h"
 #include "testing/fake_event_loop.h"
+#include "testing/fake_overlay_platform.h"
 #include "testing/fake_tracking_platform.h"
 #include "testing/inline_runner.h"
 #include "testing/temp_dir.h"
@@ -34,15 +35,18 @@ struct FakeHost {
   testing::FakeTrackingPlatform trackingPlatform;
   testing::FakeAccessibility accessibility;
   testing::FakeAppIndexPlatform appIndexPlatform;
+  testing::FakeOverlayPlatform overlayPlatform{loop};
   channels::FlutterEngine engine{loop, [this](const std::string& line) { logged.push_back(line); }};
 
   HostServices services() {
-    return {&loop,
-            &trackingPlatform,
-            &accessibility,
-            [this](HostLogLevel, std::string_view text) { logged.emplace_back(text); },
-            &appIndexPlatform,
-            [] { return std::make_unique<testing::InlineRunner>(); }};
+    HostServices services{&loop,
+                          &trackingPlatform,
+                          &accessibility,
+                          [this](HostLogLevel, std::string_view text) { logged.emplace_back(text); },
+                          &appIndexPlatform,
+                          [] { return std::make_unique<testing::InlineRunner>(); }};
+    services.overlayPlatform = &overlayPlatform;
+    return services;
   }
   // The channel start-up of the main window; returns the sidebar channel.
   std::shared_ptr<channels::FlutterMethodChannel> start() {

@@ -43,6 +43,10 @@ if [ -x "$build/host/pilvo" ] && [ -x "$here/demo-host.sh" ]; then
   "$here/demo-host.sh" "$build" "$demo/main-window.png" || echo "demo: host part failed" >&2
 fi
 
+if [ -x "$build/host/pilvo" ] && [ -x "$here/demo-overlay.sh" ]; then
+  "$here/demo-overlay.sh" "$build" "$demo/nudge.png" || echo "demo: nudge part failed" >&2
+fi
+
 kill -TERM "$agent"
 status=0; wait "$agent" || status=$?
 
@@ -56,4 +60,5 @@ sqlite3 -header -column "$XDG_DATA_HOME/pilvo/agent_events.db" \
 echo
 echo "Agent exit status: $status"
 [ -f "$demo/main-window.png" ] && echo "Screenshot of the main window: $demo/main-window.png"
+[ -f "$demo/nudge.png" ] && echo "Screenshot of a nudge: $demo/nudge.png"
 exit "$status"

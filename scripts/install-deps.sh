@@ -14,6 +14,7 @@ packages=(
   # tests and benchmarks
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   sqlite3 xvfb openbox xdotool wmctrl x11-utils x11-apps xterm dbus dbus-x11
+  picom
   desktop-file-utils procps imagemagick iproute2
 )
 

@@ -28,3 +28,7 @@ echo "== Channel layer: codec"
 echo
 echo "== Channel layer: bridge round trips"
 "$build/bench/channels_bridge_bench"
+echo
+echo "== Nudge panels (first frame, slide-in frames, memory, CPU)"
+PILVO_FORCE_XVFB=1 "$here/with-x-session.sh" "$build/bench/overlay_bench" \
+  "$([ "${QUICK:-0}" = 1 ] && echo 2 || echo 10)"

@@ -1,0 +1,439 @@
+#include "overlay/gtk_overlay_platform.h"
+
+#include <gdk/gdkx.h>
+#include <gtk/gtk.h>
+#include <unistd.h>
+#include <webkit2/webkit2.h>
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <list>
+
+#include "overlay/animation_curve.h"
+
+namespace pilvo::overlay {
+namespace {
+
+std::function<void(bool, double)>& panelFrameObserver() {
+  static std::function<void(bool, double)> observer;
+  return observer;
+}
+
+// Height of the whole screen space: bottom-left y <-> GDK's top-left y.
+int screenSpaceHeight() {
+  GdkDisplay* display = gdk_display_get_default();
+  int bottom = 0;
+  for (int i = 0; i < gdk_display_get_n_monitors(display); ++i) {
+    GdkRectangle geometry;
+    gdk_monitor_get_geometry(gdk_display_get_monitor(display, i), &geometry);
+    bottom = std::max(bottom, geometry.y + geometry.height);
+  }
+  return bottom;
+}
+
+Rect fromGdk(const GdkRectangle& r, int spaceHeight) {
+  return {double(r.x), double(spaceHeight - (r.y + r.height)), double(r.width), double(r.height)};
+}
+
+// The centre of the active window in GDK coordinates, if there is one.
+std::optional<std::pair<int, int>> activeWindowCentre() {
+  G_GNUC_BEGIN_IGNORE_DEPRECATIONS
+  GdkWindow* active = gdk_screen_get_active_window(gdk_screen_get_default());
+  G_GNUC_END_IGNORE_DEPRECATIONS
+  if (!active) return std::nullopt;
+  GdkDisplay* display = gdk_display_get_default();
+  gdk_x11_display_error_trap_push(display);
+  GdkRectangle extents{0, 0, 0, 0};
+  gdk_window_get_frame_extents(active, &extents);
+  const bool failed = gdk_x11_display_error_trap_pop(display) != 0;
+  g_object_unref(active);
+  if (failed || extents.width <= 0 || extents.height <= 0) return std::nullopt;
+  return std::pair{extents.x + extents.width / 2, extents.y + extents.height / 2};
+}
+
+// Animations and their completions for one window. A new animation of a
+// property takes over its value; every completion runs once its own duration
+// has elapsed on the loop.
+class Animator {
+ public:
+  Animator(GtkWidget* widget, EventLoop& loop) : widget_(widget), loop_(loop) {}
+  ~Animator() { stop(); }
+
+  // `apply` receives the eased progress 0..1 on every frame while the window
+  // is mapped, and 1 at the end at the latest.
+  void start(double seconds, Curve curve, std::function<void(double)> apply, Completion done) {
+    stop();
+    apply_ = std::move(apply);
+    curve_ = curve;
+    seconds_ = seconds;
+    startUs_ = -1;
+    const uint64_t id = ++motion_;
+    tick_ = gtk_widget_add_tick_callback(widget_, onTick, this, nullptr);
+    auto handle = std::make_shared<std::list<std::unique_ptr<EventSource>>::iterator>();
+    timers_.push_front(nullptr);
+    *handle = timers_.begin();
+    timers_.front() = loop_.addTimer(seconds, false, [this, id, handle, done] {
+      if (id == motion_) finish();
+      // Drop the timer after its callback has returned.
+      loop_.post([spent = std::shared_ptr<EventSource>(std::move(**handle))] {});
+      timers_.erase(*handle);
+      if (done) done();
+    });
+  }
+  // Stops the running motion where it is; completions still run.
+  void stop() {
+    if (tick_) gtk_widget_remove_tick_callback(widget_, tick_);
+    tick_ = 0;
+    apply_ = nullptr;
+    ++motion_;
+  }
+
+ private:
+  void finish() {
+    if (apply_) apply_(1.0);
+    stop();
+  }
+  static gboolean onTick(GtkWidget*, GdkFrameClock* clock, gpointer data) {
+    auto* self = static_cast<Animator*>(data);
+    const gint64 now = gdk_frame_clock_get_frame_time(clock);
+    if (self->startUs_ < 0) self->startUs_ = now;
+    const double fraction =
+        self->seconds_ > 0 ? double(now - self->startUs_) / (self->seconds_ * 1e6) : 1.0;
+    if (self->apply_) self->apply_(easedProgress(self->curve_, fraction));
+    if (fraction >= 1) {
+      self->tick_ = 0;
+      self->apply_ = nullptr;
+      return G_SOURCE_REMOVE;
+    }
+    return G_SOURCE_CONTINUE;
+  }
+
+  GtkWidget* widget_;
+  EventLoop& loop_;
+  std::function<void(double)> apply_;
+  Curve curve_ = Curve::kEaseOut;
+  double seconds_ = 0;
+  gint64 startUs_ = -1;
+  guint tick_ = 0;
+  uint64_t motion_ = 0;
+  std::list<std::unique_ptr<EventSource>> timers_;
+};
+
+// What both windows share: a popup toplevel, placed in bottom-left coordinates.
+class GtkFloating {
+ public:
+  GtkFloating(EventLoop& loop, Rect frame, GdkWindowTypeHint hint)
+      : window_(gtk_window_new(GTK_WINDOW_POPUP)), animator_(window_, loop), frame_(frame) {
+    GtkWindow* window = GTK_WINDOW(window_);
+    composited_ = GtkOverlayPlatform::composited();
+    if (GdkVisual* rgba = gdk_screen_get_rgba_visual(gdk_screen_get_default());
+        rgba && composited_) {
+      gtk_widget_set_visual(window_, rgba);
+    }
+    gtk_widget_set_app_paintable(window_, TRUE);
+    gtk_window_set_type_hint(window, hint);
+    gtk_window_set_accept_focus(window, FALSE);
+    gtk_window_set_focus_on_map(window, FALSE);
+    gtk_window_set_decorated(window, FALSE);
+    gtk_window_set_skip_taskbar_hint(window, TRUE);
+    gtk_window_set_skip_pager_hint(window, TRUE);
+    gtk_window_set_keep_above(window, TRUE);
+    gtk_window_stick(window);
+    gtk_window_set_title(window, "Pilvo");
+    place();
+  }
+  ~GtkFloating() { gtk_widget_destroy(window_); }
+
+  void place() {
+    const int top = screenSpaceHeight() - int(std::lround(frame_.y + frame_.height));
+    gtk_window_move(GTK_WINDOW(window_), int(std::lround(frame_.x)), top);
+    gtk_window_resize(GTK_WINDOW(window_), int(std::lround(frame_.width)),
+                      int(std::lround(frame_.height)));
+  }
+  void setInputPassThrough(bool passThrough) {
+    gtk_widget_realize(window_);
+    GdkWindow* gdkWindow = gtk_widget_get_window(window_);
+    if (passThrough) {
+      cairo_region_t* empty = cairo_region_create();
+      gdk_window_input_shape_combine_region(gdkWindow, empty, 0, 0);
+      cairo_region_destroy(empty);
+    } else {
+      gdk_window_input_shape_combine_region(gdkWindow, nullptr, 0, 0);
+    }
+  }
+  void raise() {
+    gtk_widget_show_all(window_);
+    gdk_window_raise(gtk_widget_get_window(window_));
+  }
+
+  GtkWidget* window_;
+  Animator animator_;
+  Rect frame_;
+  double alpha_ = 1.0;
+  bool composited_ = false;
+};
+
+class GtkPanelWindow final : public PanelWindow {
+ public:
+  GtkPanelWindow(EventLoop& loop, Rect frame)
+      : loop_(loop), base_(loop, frame, GDK_WINDOW_TYPE_HINT_NOTIFICATION) {
+    WebKitUserContentManager* content = webkit_user_content_manager_new();
+    webkit_user_content_manager_register_script_message_handler(content, "nudgeResponse");
+    g_signal_connect(content, "script-message-received::nudgeResponse", G_CALLBACK(onScriptMessage),
+                     this);
+    webView_ = WEBKIT_WEB_VIEW(webkit_web_view_new_with_user_content_manager(content));
+    g_object_unref(content);
+    WebKitSettings* settings = webkit_web_view_get_settings(webView_);
+    webkit_settings_set_allow_file_access_from_file_urls(settings, TRUE);
+    // Transparent over a composited screen, the page's own colour otherwise.
+    const GdkRGBA background =
+        base_.composited_ ? GdkRGBA{0, 0, 0, 0} : GdkRGBA{0.96, 0.95, 0.99, 1};
+    webkit_web_view_set_background_color(webView_, &background);
+    g_signal_connect(webView_, "load-changed", G_CALLBACK(onLoadChanged), this);
+    g_signal_connect(webView_, "load-failed", G_CALLBACK(onLoadFailed), this);
+    gtk_widget_set_size_request(GTK_WIDGET(webView_), int(frame.width), int(frame.height));
+    // Each frame starts from a clear window, or moving parts of a transparent
+    // page leave trails.
+    g_signal_connect(base_.window_, "draw", G_CALLBACK(onDrawClear), this);
+    gtk_container_add(GTK_CONTAINER(base_.window_), GTK_WIDGET(webView_));
+    gtk_widget_show(GTK_WIDGET(webView_));
+    gtk_widget_realize(base_.window_);
+  }
+  ~GtkPanelWindow() override {
+    g_signal_handlers_disconnect_by_data(webView_, this);
+    g_signal_handlers_disconnect_by_data(base_.window_, this);
+    g_signal_handlers_disconnect_by_data(webkit_web_view_get_user_content_manager(webView_), this);
+    *alive_ = false;
+  }
+
+  Rect frame() const override { return base_.frame_; }
+  void setFrame(const Rect& frame) override {
+    base_.animator_.stop();
+    base_.frame_ = frame;
+    base_.place();
+  }
+  double alpha() const override { return base_.alpha_; }
+  void setAlpha(double alpha) override {
+    base_.alpha_ = alpha;
+    gtk_widget_set_opacity(base_.window_, alpha);
+  }
+  void orderFront() override { base_.raise(); }
+  void orderOut() override { gtk_widget_hide(base_.window_); }
+  bool isVisible() const override { return gtk_widget_get_visible(base_.window_); }
+  void setIgnoresMouseEvents(bool ignores) override { base_.setInputPassThrough(ignores); }
+
+  void animateOrigin(Point to, double seconds, Curve curve, Completion done) override {
+    const Point from = base_.frame_.origin();
+    base_.animator_.start(
+        seconds, curve,
+        [this, from, to](double p) {
+          base_.frame_.x = from.x + (to.x - from.x) * p;
+          base_.frame_.y = from.y + (to.y - from.y) * p;
+          base_.place();
+          if (panelFrameObserver()) panelFrameObserver()(true, base_.frame_.x);
+        },
+        std::move(done));
+  }
+
+  void setWebEvents(WebEvents events) override { events_ = std::move(events); }
+  void loadPage(const std::string& path) override {
+    gchar* uri = g_filename_to_uri(path.c_str(), nullptr, nullptr);
+    if (uri) webkit_web_view_load_uri(webView_, uri);
+    g_free(uri);
+  }
+  void evaluateScript(const std::string& script, ScriptDone done) override {
+    auto* request = new Request{std::move(done), alive_};
+    webkit_web_view_evaluate_javascript(webView_, script.data(), gssize(script.size()), nullptr,
+                                        nullptr, nullptr, onEvaluated, request);
+  }
+
+ private:
+  struct Request {
+    ScriptDone done;
+    std::shared_ptr<bool> alive;
+  };
+  static gboolean onDrawClear(GtkWidget*, cairo_t* cr, gpointer data) {
+    if (panelFrameObserver()) {
+      panelFrameObserver()(false, static_cast<GtkPanelWindow*>(data)->frame().x);
+    }
+    cairo_save(cr);
+    cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
+    cairo_set_source_rgba(cr, 0, 0, 0, 0);
+    cairo_paint(cr);
+    cairo_restore(cr);
+    return FALSE;
+  }
+  static void onEvaluated(GObject* source, GAsyncResult* result, gpointer data) {
+    std::unique_ptr<Request> request(static_cast<Request*>(data));
+    GError* error = nullptr;
+    JSCValue* value =
+        webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source), result, &error);
+    ScriptResult outcome;
+    if (value) {
+      if (!jsc_value_is_undefined(value)) {
+        gchar* json = jsc_value_to_json(value, 0);
+        if (json) outcome.json = json;
+        g_free(json);
+      }
+      g_object_unref(value);
+    }
+    if (error) outcome.error = error->message;
+    g_clear_error(&error);
+    if (*request->alive && request->done) request->done(outcome);
+  }
+  static void onLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer data) {
+    auto* self = static_cast<GtkPanelWindow*>(data);
+    if (event == WEBKIT_LOAD_STARTED) self->failed_ = false;
+    if (event == WEBKIT_LOAD_COMMITTED) self->committed_ = true;
+    // After a failure WebKit still reports the load as finished.
+    if (event == WEBKIT_LOAD_FINISHED && !self->failed_ && self->events_.loadFinished) {
+      self->events_.loadFinished();
+    }
+  }
+  static gboolean onLoadFailed(WebKitWebView*, WebKitLoadEvent event, gchar*, GError* error,
+                               gpointer data) {
+    auto* self = static_cast<GtkPanelWindow*>(data);
+    self->failed_ = true;
+    // A provisional (not yet committed) failure is not reported.
+    if (event != WEBKIT_LOAD_STARTED && self->events_.loadFailed) {
+      self->events_.loadFailed(error ? error->message : "unknown error");
+    }
+    return FALSE;
+  }
+  static void onScriptMessage(WebKitUserContentManager*, WebKitJavascriptResult* result,
+                              gpointer data) {
+    auto* self = static_cast<GtkPanelWindow*>(data);
+    JSCValue* value = webkit_javascript_result_get_js_value(result);
+    std::optional<std::string> body;
+    if (value && jsc_value_is_string(value)) {
+      gchar* text = jsc_value_to_string(value);
+      body = text ? text : "";
+      g_free(text);
+    }
+    if (self->events_.scriptMessage) self->events_.scriptMessage("nudgeResponse", body);
+  }
+
+  EventLoop& loop_;
+  GtkFloating base_;
+  WebKitWebView* webView_ = nullptr;
+  WebEvents events_;
+  bool failed_ = false;
+  bool committed_ = false;
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+};
+
+class GtkDimWindow final : public DimWindow {
+ public:
+  GtkDimWindow(EventLoop& loop, Rect frame) : base_(loop, frame, GDK_WINDOW_TYPE_HINT_UTILITY) {
+    base_.alpha_ = 0;
+    g_signal_connect(base_.window_, "draw", G_CALLBACK(onDraw), this);
+    base_.setInputPassThrough(true);
+    askForBlurBehind();
+  }
+
+  Rect frame() const override { return base_.frame_; }
+  void setFrame(const Rect& frame) override {
+    base_.frame_ = frame;
+    base_.place();
+  }
+  double alpha() const override { return base_.alpha_; }
+  void setAlpha(double alpha) override {
+    base_.alpha_ = alpha;
+    gtk_widget_queue_draw(base_.window_);
+  }
+  void orderFront() override {
+    // Without a compositor the tint would be an opaque black screen.
+    if (!base_.composited_) return;
+    base_.raise();
+  }
+  void orderOut() override { gtk_widget_hide(base_.window_); }
+  bool isVisible() const override { return gtk_widget_get_visible(base_.window_); }
+  void animateAlpha(double to, double seconds, Curve curve, Completion done) override {
+    const double from = base_.alpha_;
+    base_.animator_.start(
+        seconds, curve, [this, from, to](double p) { setAlpha(from + (to - from) * p); },
+        std::move(done));
+  }
+
+ private:
+  static gboolean onDraw(GtkWidget*, cairo_t* cr, gpointer data) {
+    auto* self = static_cast<GtkDimWindow*>(data);
+    cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
+    cairo_set_source_rgba(cr, 0, 0, 0, 0.25 * std::clamp(self->base_.alpha_, 0.0, 1.0));
+    cairo_paint(cr);
+    return TRUE;
+  }
+  // KWin blurs what lies behind a window that carries this (empty = all of it).
+  void askForBlurBehind() {
+    GdkWindow* window = gtk_widget_get_window(base_.window_);
+    gdk_property_change(window, gdk_atom_intern_static_string("_KDE_NET_WM_BLUR_BEHIND_REGION"),
+                        gdk_atom_intern_static_string("CARDINAL"), 32, GDK_PROP_MODE_REPLACE,
+                        nullptr, 0);
+  }
+
+  GtkFloating base_;
+};
+
+}  // namespace
+
+GtkOverlayPlatform::GtkOverlayPlatform(EventLoop& loop) : loop_(loop) {}
+
+void GtkOverlayPlatform::setPanelFrameObserver(std::function<void(bool moved, double x)> observer) {
+  panelFrameObserver() = std::move(observer);
+}
+
+bool GtkOverlayPlatform::composited() {
+  GdkScreen* screen = gdk_screen_get_default();
+  return screen && gdk_screen_is_composited(screen);
+}
+
+std::optional<Screen> GtkOverlayPlatform::mainScreen() {
+  GdkDisplay* display = gdk_display_get_default();
+  const int count = display ? gdk_display_get_n_monitors(display) : 0;
+  if (count == 0) return std::nullopt;
+  GdkMonitor* chosen = nullptr;
+  if (const auto centre = activeWindowCentre()) {
+    for (int i = 0; i < count && !chosen; ++i) {
+      GdkMonitor* monitor = gdk_display_get_monitor(display, i);
+      GdkRectangle g;
+      gdk_monitor_get_geometry(monitor, &g);
+      if (centre->first >= g.x && centre->first < g.x + g.width && centre->second >= g.y &&
+          centre->second < g.y + g.height) {
+        chosen = monitor;
+      }
+    }
+  }
+  if (!chosen) chosen = gdk_display_get_primary_monitor(display);
+  if (!chosen) chosen = gdk_display_get_monitor(display, 0);
+  GdkRectangle geometry, workarea;
+  gdk_monitor_get_geometry(chosen, &geometry);
+  gdk_monitor_get_workarea(chosen, &workarea);
+  const int height = screenSpaceHeight();
+  return Screen{fromGdk(geometry, height), fromGdk(workarea, height)};
+}
+
+std::unique_ptr<PanelWindow> GtkOverlayPlatform::createPanelWindow(Rect frame) {
+  return std::make_unique<GtkPanelWindow>(loop_, frame);
+}
+
+std::unique_ptr<DimWindow> GtkOverlayPlatform::createDimWindow(Rect frame) {
+  return std::make_unique<GtkDimWindow>(loop_, frame);
+}
+
+std::optional<std::string> GtkOverlayPlatform::resourcePath(const std::string& fileName) {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  const fs::path exe = fs::read_symlink("/proc/self/exe", error);
+  std::vector<fs::path> dirs;
+  if (!error) dirs.push_back(exe.parent_path().parent_path() / "share" / "pilvo");
+  dirs.emplace_back(PILVO_INSTALLED_DATA_DIR);
+  if (!error) dirs.push_back(exe.parent_path().parent_path() / "resources");
+  for (const fs::path& dir : dirs) {
+    const fs::path candidate = dir / fileName;
+    if (fs::is_regular_file(candidate, error)) return candidate.string();
+  }
+  return std::nullopt;
+}
+
+}  // namespace pilvo::overlay

@@ -1,0 +1,44 @@
+// The nudge panels on GTK 3 + WebKitGTK 4.1 under X11.
+//
+// Both windows are popup (override-redirect) windows: the window manager never
+// places, decorates, focuses or lists them, so they appear exactly on their
+// path, on every workspace, and the user's window keeps the keyboard. Each
+// ordering-in raises them above the managed windows; the panel is raised after
+// the dim window. Pointer input is switched with the input shape (empty =
+// click-through). With a compositor the windows use an RGBA visual; without
+// one the dim window never maps (an opaque black screen would be worse than no
+// dimming) and the page gets an opaque background.
+#pragma once
+
+#include <functional>
+
+#include "common/event_loop.h"
+#include "overlay/overlay_platform.h"
+
+namespace pilvo::overlay {
+
+class GtkOverlayPlatform final : public OverlayPlatform {
+ public:
+  // `loop` runs the animations' completions.
+  explicit GtkOverlayPlatform(EventLoop& loop);
+
+  // Whether the screen has a compositing manager now.
+  static bool composited();
+
+  // For benchmarks: called each time the panel window paints its content
+  // (moved false) or moves to a new animation frame (moved true), with the
+  // panel's x (bottom-left coordinates) at that moment.
+  static void setPanelFrameObserver(std::function<void(bool moved, double x)> observer);
+
+  std::optional<Screen> mainScreen() override;
+  std::unique_ptr<PanelWindow> createPanelWindow(Rect frame) override;
+  std::unique_ptr<DimWindow> createDimWindow(Rect frame) override;
+  // Looks in <exe>/../share/pilvo, the configured data directory, then
+  // <exe>/../resources (the build tree).
+  std::optional<std::string> resourcePath(const std::string& fileName) override;
+
+ private:
+  EventLoop& loop_;
+};
+
+}  // namespace pilvo::overlay

@@ -1,0 +1,71 @@
+#!/usr/bin/env bash
+# The nudge part of the scripted session (called by demo-session.sh inside a
+# running X session):
+#   scripts/demo-overlay.sh BUILD_DIR SCREENSHOT.png
+# Starts a compositor (picom) so the screen can be dimmed, starts pilvo, shows
+# a nudge with answer buttons through pilvoctl, saves a screenshot of the
+# dimmed screen with the avatar, clicks the first answer and prints the
+# "nudgeResponse" that `pilvoctl listen` received. Every wait is bounded.
+set -euo pipefail
+build=$(cd "$1" && pwd)
+shot=$2
+: "${XDG_RUNTIME_DIR:?XDG_RUNTIME_DIR must be set (pilvo puts its socket there)}"
+pilvoctl="$build/channels/pilvoctl"
+socket="$XDG_RUNTIME_DIR/pilvo/host.sock"
+logdir=$(dirname "$shot")
+mkdir -p "$logdir"
+
+pids=()
+cleanup() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; }
+trap cleanup EXIT
+
+wait_for() {
+  local limit=$1; shift
+  for _ in $(seq $((limit * 20))); do "$@" >/dev/null 2>&1 && return 0; sleep 0.05; done
+  echo "demo-overlay: timed out waiting for: $*" >&2; return 1
+}
+listener_connected() { ss -xH 2>/dev/null | grep -F "$socket" | grep -qv LISTEN; }
+
+echo
+echo "== Nudge (pilvoctl call com.tavik/overlay showOverlay ...)"
+if command -v picom >/dev/null; then
+  picom --backend xrender --config /dev/null 2>"$logdir/picom.stderr" & pids+=($!)
+  sleep 1  # picom takes the compositing selection within a moment
+else
+  echo "picom is missing (scripts/install-deps.sh installs it): the screen is not dimmed"
+fi
+"$build/host/pilvo" 2>"$logdir/pilvo-overlay.stderr" & pilvo=$!
+pids+=("$pilvo")
+wait_for 15 test -S "$socket"
+wait_for 30 grep -q "korima_overlay.html loaded" "$logdir/pilvo-overlay.stderr"
+
+"$pilvoctl" --socket "$socket" --count 1 listen com.tavik/overlay >"$logdir/listen.out" &
+listener=$!
+pids+=("$listener")
+wait_for 5 listener_connected
+
+echo "showOverlay answered: $("$pilvoctl" --socket "$socket" call com.tavik/overlay showOverlay \
+  '{"message":"Time to refocus?","showButtons":true,"durationSeconds":30}')"
+sleep 1.2  # 0.5 s slide-in, 0.4 s fade-in
+import -window root "$shot"
+echo "Screenshot of the dimmed screen with the avatar: $shot"
+
+# The panel's top-right area holds the page; its first answer button is the
+# one filled with the accent colour (#4a6cf7).
+read -r width < <(xdpyinfo | awk '/dimensions:/ { split($2, d, "x"); print d[1] }')
+left=$((width - 280))
+point=$(convert "$shot" -crop "280x1000+$left+0" +repage txt:- |
+  awk -F'[,: ]+' '/#4A6CF7/ && !found { print $1, $2; found = 1 }')
+if [ -z "$point" ]; then
+  echo "demo-overlay: no answer button found in the screenshot" >&2
+  exit 1
+fi
+set -- $point
+xdotool mousemove $((left + $1 + 20)) $(($2 + 8)) click 1
+wait_for 5 test -s "$logdir/listen.out"
+echo "pilvoctl listen received: $(cat "$logdir/listen.out")"
+echo "Host log lines of the nudge:"
+grep -E "Tavik: (Showing overlay|Nudge response|Sent nudgeResponse|Overlay hidden|Screen dimming)" \
+  "$logdir/pilvo-overlay.stderr" | sed 's/^/  /' || true
+sleep 0.5
+kill -TERM "$pilvo"; wait "$pilvo" 2>/dev/null || true
