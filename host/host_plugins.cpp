@@ -1,6 +1,7 @@
 #include "host/host_plugins.h"
 
 #include "host/generated_plugin_registrant.h"
+#include "settings/settings_bridge_plugin.h"
 #include "tracking/focus_tracking_plugin.h"
 
 namespace pilvo::host {
@@ -14,6 +15,14 @@ void registerHostPlugins(channels::FlutterPluginRegistrar& registrar,
   // 2. Overlay.
   // 3. Menu bar.
   // 4. Settings.
+  if (services.settingsPlatform) {
+    // Shows or hides the menu bar item through MenuBarController.shared, if a
+    // controller is registered at the time of the call (none exists yet).
+    settings::MenuBarVisibility menuBarVisibility = [](bool /*visible*/) {};
+    settings::SettingsBridgePlugin::registerWith(
+        registrar, std::make_shared<settings::SettingsService>(
+                       *services.settingsPlatform, *services.loop, std::move(menuBarVisibility)));
+  }
   // 5. Updater.
   // Each of these registers here, in this order, once it exists.
 }

@@ -8,6 +8,7 @@
 #include "channels/flutter_engine.h"
 #include "common/event_loop.h"
 #include "host/host_log.h"
+#include "settings/settings_platform.h"
 #include "tracking/tracking_platform.h"
 
 namespace pilvo::host {
@@ -22,6 +23,9 @@ struct HostServices {
   tracking::TrackingPlatform* trackingPlatform = nullptr;
   Accessibility* accessibility = nullptr;
   HostLogSink log;
+  // Settings: launch at login and the save dialog; without it the settings
+  // channel is not registered.
+  settings::SettingsPlatform* settingsPlatform = nullptr;
 };
 
 // Attaches the host's own plugins through `registrar`, in this order:

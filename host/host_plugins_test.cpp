@@ -4,6 +4,7 @@
 
 #include "testing/fake_accessibility.h"
 #include "testing/fake_event_loop.h"
+#include "testing/fake_settings_platform.h"
 #include "testing/fake_tracking_platform.h"
 
 namespace pilvo::host {
@@ -15,8 +16,9 @@ TEST(HostStartUpTest, RegistersStandardPluginsThenOwnPluginsThenSidebar) {
   testing::FakeEventLoop loop;
   testing::FakeTrackingPlatform platform;
   testing::FakeAccessibility accessibility;
+  testing::FakeSettingsPlatform settings;
   channels::FlutterEngine engine{loop, [](const std::string&) {}};
-  registerChannels(engine, {&loop, &platform, &accessibility, nullptr});
+  registerChannels(engine, {&loop, &platform, &accessibility, nullptr, &settings});
 
   std::vector<std::string> expected;
   for (const char* registrar :
@@ -28,6 +30,7 @@ TEST(HostStartUpTest, RegistersStandardPluginsThenOwnPluginsThenSidebar) {
   }
   expected.insert(expected.end(),
                   {"channel:com.tavik/tracking", "delegate:TavikPlugins:com.tavik/tracking",
+                   "channel:com.tavik/settings", "delegate:TavikPlugins:com.tavik/settings",
                    "channel:com.tavik/sidebar"});
   EXPECT_EQ(engine.registrationLog(), expected);
 }
