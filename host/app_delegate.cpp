@@ -6,7 +6,9 @@
 #include "common/glib_event_loop.h"
 #include "host/main_flutter_window.h"
 #include "identity/desktop_entry_watcher.h"
+#include "settings/build_info.h"
 #include "settings/gtk_settings_platform.h"
+#include "settings/soup_update_platform.h"
 #include "tracking/x11_tracking_platform.h"
 #include "x11/x11_accessibility.h"
 #include "x11/x11_desktop.h"
@@ -23,6 +25,7 @@ struct AppDelegate::State {
   std::unique_ptr<x11::X11Accessibility> accessibility;
   std::unique_ptr<tracking::X11TrackingPlatform> trackingPlatform;
   std::unique_ptr<settings::GtkSettingsPlatform> settingsPlatform;
+  std::unique_ptr<settings::SoupUpdatePlatform> updatePlatform;
   std::unique_ptr<channels::FlutterEngine> engine;
   std::unique_ptr<MainFlutterWindow> window;
   std::string bridgeError;
@@ -96,6 +99,11 @@ void AppDelegate::startup() {
       settings::GtkSettingsPlatform::defaultAutostartEntry(), [this]() -> GtkWindow* {
         return state_ && state_->window ? state_->window->window() : nullptr;
       });
+  // "restartAndUpdate" quits the way the menu's Quit does; installing is the
+  // package manager's or the user's work.
+  state->updatePlatform = std::make_unique<settings::SoupUpdatePlatform>(
+      G_APPLICATION(application_), [this] { g_application_quit(G_APPLICATION(application_)); },
+      std::string("Pilvo/") + settings::kPilvoVersion);
 
   state->engine = std::make_unique<channels::FlutterEngine>(
       *state->loop, [log = log_](const std::string& line) {
@@ -106,7 +114,8 @@ void AppDelegate::startup() {
   state_ = std::move(state);
 
   HostServices services{state_->loop.get(), state_->trackingPlatform.get(),
-                        state_->accessibility.get(), log_, state_->settingsPlatform.get()};
+                        state_->accessibility.get(), log_, state_->settingsPlatform.get(),
+                        state_->updatePlatform.get()};
   state_->window->awakeFromNib(services);
 
   // Interfaces may connect once every channel exists.

@@ -1,7 +1,9 @@
 #include "host/host_plugins.h"
 
 #include "host/generated_plugin_registrant.h"
+#include "settings/build_info.h"
 #include "settings/settings_bridge_plugin.h"
+#include "settings/sparkle_updater_plugin.h"
 #include "tracking/focus_tracking_plugin.h"
 
 namespace pilvo::host {
@@ -24,6 +26,20 @@ void registerHostPlugins(channels::FlutterPluginRegistrar& registrar,
                        *services.settingsPlatform, *services.loop, std::move(menuBarVisibility)));
   }
   // 5. Updater.
+  if (services.updatePlatform) {
+    auto updater = std::make_shared<settings::UpdateService>(
+        *services.updatePlatform, *services.loop,
+        settings::UpdaterSettings{settings::kUpdateFeedUrl, settings::kPilvoVersion},
+        [log = services.log](bool isError, std::string_view line) {
+          if (!log) return;
+          if (isError) {
+            log(HostLogLevel::kError, "Tavik: ERROR - " + std::string(line));
+          } else {
+            log(HostLogLevel::kInfo, "Tavik: " + std::string(line));
+          }
+        });
+    settings::SparkleUpdaterPlugin::registerWith(registrar, std::move(updater));
+  }
   // Each of these registers here, in this order, once it exists.
 }
 

@@ -9,6 +9,7 @@
 #include "common/event_loop.h"
 #include "host/host_log.h"
 #include "settings/settings_platform.h"
+#include "settings/update_platform.h"
 #include "tracking/tracking_platform.h"
 
 namespace pilvo::host {
@@ -26,6 +27,9 @@ struct HostServices {
   // Settings: launch at login and the save dialog; without it the settings
   // channel is not registered.
   settings::SettingsPlatform* settingsPlatform = nullptr;
+  // Updates: fetching the feed and showing what was found; without it the
+  // updater channel is not registered.
+  settings::UpdatePlatform* updatePlatform = nullptr;
 };
 
 // Attaches the host's own plugins through `registrar`, in this order:

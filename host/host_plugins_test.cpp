@@ -5,6 +5,7 @@
 #include "testing/fake_accessibility.h"
 #include "testing/fake_event_loop.h"
 #include "testing/fake_settings_platform.h"
+#include "testing/fake_update_platform.h"
 #include "testing/fake_tracking_platform.h"
 
 namespace pilvo::host {
@@ -17,8 +18,9 @@ TEST(HostStartUpTest, RegistersStandardPluginsThenOwnPluginsThenSidebar) {
   testing::FakeTrackingPlatform platform;
   testing::FakeAccessibility accessibility;
   testing::FakeSettingsPlatform settings;
+  testing::FakeUpdatePlatform updates;
   channels::FlutterEngine engine{loop, [](const std::string&) {}};
-  registerChannels(engine, {&loop, &platform, &accessibility, nullptr, &settings});
+  registerChannels(engine, {&loop, &platform, &accessibility, nullptr, &settings, &updates});
 
   std::vector<std::string> expected;
   for (const char* registrar :
@@ -31,6 +33,7 @@ TEST(HostStartUpTest, RegistersStandardPluginsThenOwnPluginsThenSidebar) {
   expected.insert(expected.end(),
                   {"channel:com.tavik/tracking", "delegate:TavikPlugins:com.tavik/tracking",
                    "channel:com.tavik/settings", "delegate:TavikPlugins:com.tavik/settings",
+                   "channel:com.pilvo/updater", "delegate:TavikPlugins:com.pilvo/updater",
                    "channel:com.tavik/sidebar"});
   EXPECT_EQ(engine.registrationLog(), expected);
 }
