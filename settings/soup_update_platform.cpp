@@ -60,7 +60,9 @@ struct Fetch {
   }
   void fail(const std::string& why) { finish({"", why}); }
   std::string errorText(GError* error) {
-    std::string text = timedOut ? "no answer from " + url + " within " +
+    // Either our bound on the whole fetch or the session's on one read.
+    const bool late = timedOut || g_error_matches(error, G_IO_ERROR, G_IO_ERROR_TIMED_OUT);
+    std::string text = late ? "no answer from " + url + " within " +
                                       std::to_string(limits.timeoutSeconds) + " s"
                                 : url + ": " + error->message;
     g_error_free(error);
