@@ -97,7 +97,9 @@ void AppDelegate::startup() {
 
   state->settingsPlatform = std::make_unique<settings::GtkSettingsPlatform>(
       settings::GtkSettingsPlatform::defaultAutostartEntry(), [this]() -> GtkWindow* {
-        return state_ && state_->window ? state_->window->window() : nullptr;
+        // The dialog belongs to the main window while it is shown; else it stands alone.
+        GtkWindow* main = state_ && state_->window ? state_->window->window() : nullptr;
+        return main && gtk_widget_get_visible(GTK_WIDGET(main)) ? main : nullptr;
       });
   // "restartAndUpdate" quits the way the menu's Quit does; installing is the
   // package manager's or the user's work.

@@ -24,3 +24,6 @@ echo "== Channel layer: codec"
 echo
 echo "== Channel layer: bridge round trips"
 "$build/bench/channels_bridge_bench"
+echo
+echo "== Updater: parsing the feed"
+"$build/bench/settings_appcast_bench"

@@ -1,6 +1,7 @@
 // SettingsPlatform for tests: records login-item requests, answers them with
 // a failure the test sets, and holds each save dialog open until the test
-// closes it, as a user would.
+// closes it, as a user would (or, with cancelAtOnce, has the user cancel each
+// dialog as soon as it opens, for tests that cannot play the user).
 #pragma once
 
 #include <deque>
@@ -20,6 +21,7 @@ class FakeSettingsPlatform final : public settings::SettingsPlatform {
   void runSavePanel(const std::string& suggestedName,
                     std::function<void(std::optional<std::string>)> done) override {
     openedPanels.push_back(suggestedName);
+    if (cancelAtOnce) return done(std::nullopt);
     open_.push_back(std::move(done));
   }
 
@@ -34,6 +36,7 @@ class FakeSettingsPlatform final : public settings::SettingsPlatform {
   }
   size_t openPanelCount() const { return open_.size(); }
 
+  bool cancelAtOnce = false;
   std::string launchFailure;  // empty: the request succeeds
   std::vector<bool> launchRequests;
   std::vector<std::string> openedPanels;  // suggested names, in opening order
