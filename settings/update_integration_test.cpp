@@ -217,6 +217,19 @@ TEST_F(UpdateIntegrationTest, EveryFeedEndsInTheRightNotificationAndOnlyANewerOn
   }
 }
 
+TEST(FeedAddressTest, OnlyHttpsOrThisMachineIsFetched) {
+  for (const char* allowed : {"https://example.org/appcast.xml", "HTTPS://example.org",
+                              "http://127.0.0.1:8080/feed", "http://127.8.9.1/", "http://[::1]:80/",
+                              "http://localhost/appcast.xml"}) {
+    EXPECT_TRUE(isAllowedFeedUrl(allowed)) << allowed;
+  }
+  for (const char* refused :
+       {"http://example.org/appcast.xml", "http://127.0.0.1.example.org/", "http://10.0.0.1/",
+        "ftp://example.org/appcast.xml", "file:///etc/passwd", "https://", "appcast.xml", ""}) {
+    EXPECT_FALSE(isAllowedFeedUrl(refused)) << refused;
+  }
+}
+
 TEST_F(UpdateIntegrationTest, UpdateReadyReachesAListeningInterfaceOnce) {
   testing::TempDir run;
   channels::FlutterEngine engine(loop_, [](const std::string&) {});
