@@ -5,8 +5,8 @@
 #include "testing/fake_accessibility.h"
 #include "testing/fake_event_loop.h"
 #include "testing/fake_settings_platform.h"
-#include "testing/fake_update_platform.h"
 #include "testing/fake_tracking_platform.h"
+#include "testing/fake_update_platform.h"
 
 namespace pilvo::host {
 namespace {

@@ -28,8 +28,7 @@ std::string trimmed(std::string s) {
 std::string textOf(const xmlNode* node) {
   std::string text;
   for (const xmlNode* child = node->children; child; child = child->next) {
-    if ((child->type == XML_TEXT_NODE || child->type == XML_CDATA_SECTION_NODE) &&
-        child->content) {
+    if ((child->type == XML_TEXT_NODE || child->type == XML_CDATA_SECTION_NODE) && child->content) {
       text += reinterpret_cast<const char*>(child->content);
     }
   }
@@ -37,8 +36,8 @@ std::string textOf(const xmlNode* node) {
 }
 
 std::string attribute(const xmlNode* node, const char* name, const char* ns) {
-  xmlChar* value = ns ? xmlGetNsProp(node, BAD_CAST name, BAD_CAST ns)
-                      : xmlGetNoNsProp(node, BAD_CAST name);
+  xmlChar* value =
+      ns ? xmlGetNsProp(node, BAD_CAST name, BAD_CAST ns) : xmlGetNoNsProp(node, BAD_CAST name);
   std::string text = value ? reinterpret_cast<const char*>(value) : "";
   xmlFree(value);
   return trimmed(std::move(text));

@@ -12,11 +12,19 @@ TEST(AppcastTest, VersionsCompareNumericallyByComponent) {
     int expected;
   };
   for (const Row& row : std::vector<Row>{
-           {"0.1.0", "0.1.0", 0},     {"1.0", "1.0.0", 0},         {"0.10.0", "0.9.9", 1},
-           {"1.2", "1.10", -1},       {"2", "1.99.99", 1},         {"1.0.1", "1.0", 1},
-           {"1.0beta1", "1.0", -1},   {"1.0rc1", "1.0beta2", 1},   {"1.0-rc.2", "1.0-rc.10", -1},
-           {"007", "7", 0},           {"99999999999999999999", "99999999999999999998", 1},
-           {"", "0.1", -1},           {"v1.2", "1.2", -1},
+           {"0.1.0", "0.1.0", 0},
+           {"1.0", "1.0.0", 0},
+           {"0.10.0", "0.9.9", 1},
+           {"1.2", "1.10", -1},
+           {"2", "1.99.99", 1},
+           {"1.0.1", "1.0", 1},
+           {"1.0beta1", "1.0", -1},
+           {"1.0rc1", "1.0beta2", 1},
+           {"1.0-rc.2", "1.0-rc.10", -1},
+           {"007", "7", 0},
+           {"99999999999999999999", "99999999999999999998", 1},
+           {"", "0.1", -1},
+           {"v1.2", "1.2", -1},
        }) {
     EXPECT_EQ(compareVersions(row.a, row.b), row.expected) << row.a << " vs " << row.b;
     EXPECT_EQ(compareVersions(row.b, row.a), -row.expected) << row.b << " vs " << row.a;
@@ -32,8 +40,7 @@ std::string feed(const std::string& items) {
 
 TEST(AppcastTest, ItemsGiveTheirVersionsAndTheNewestNewerOneWins) {
   std::string error;
-  const auto items = parseAppcast(
-      feed(R"xml(
+  const auto items = parseAppcast(feed(R"xml(
 <item><title>0.3</title><sparkle:version>0.3.0</sparkle:version>
   <sparkle:shortVersionString>0.3</sparkle:shortVersionString>
   <sparkle:releaseNotesLink> https://example.org/notes/0.3 </sparkle:releaseNotesLink>
@@ -43,7 +50,7 @@ TEST(AppcastTest, ItemsGiveTheirVersionsAndTheNewestNewerOneWins) {
 <item><title>no version</title><enclosure url="https://example.org/x"/></item>
 <item><sparkle:version>0.0.9</sparkle:version>
   <enclosure url="javascript:alert(1)"/></item>)xml"),
-      &error);
+                                  &error);
   ASSERT_TRUE(items) << error;
   ASSERT_EQ(items->size(), 3u);
   EXPECT_EQ((*items)[0].displayVersionString(), "0.3");
@@ -68,7 +75,8 @@ TEST(AppcastTest, BrokenOrHostileFeedsAreErrorsNotUpdates) {
            std::string(R"(<?xml version="1.0"?><!DOCTYPE rss [<!ENTITY a "aaaaaaaaaa">
 <!ENTITY b "&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;"><!ENTITY c "&b;&b;&b;&b;&b;&b;&b;&b;&b;&b;">]>
 <rss><channel><item><sparkle:version xmlns:sparkle="http://www.andymatuschak.org/xml-namespaces/sparkle">&c;</sparkle:version></item></channel></rss>)"),
-           std::string(R"(<?xml version="1.0"?><!DOCTYPE rss SYSTEM "http://127.0.0.1:1/x.dtd"><rss/>)"),
+           std::string(
+               R"(<?xml version="1.0"?><!DOCTYPE rss SYSTEM "http://127.0.0.1:1/x.dtd"><rss/>)"),
        }) {
     std::string error;
     EXPECT_FALSE(parseAppcast(text, &error)) << text;

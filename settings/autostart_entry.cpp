@@ -47,9 +47,7 @@ AutostartEntry::AutostartEntry(std::string configDir, std::string desktopEntry, 
       desktopEntry_(std::move(desktopEntry)),
       program_(std::move(program)) {}
 
-std::string AutostartEntry::path() const {
-  return configDir_ + "/autostart/" + kAutostartFileName;
-}
+std::string AutostartEntry::path() const { return configDir_ + "/autostart/" + kAutostartFileName; }
 
 std::string AutostartEntry::contents() const {
   std::unique_ptr<GKeyFile, KeyFileDeleter> file(g_key_file_new());

@@ -38,8 +38,8 @@ TEST(AutostartEntryTest, EnablingWritesTheInstalledEntryStartingThisProgram) {
   EXPECT_EQ(fileMode(entry.path()), 0644);
 
   GKeyFile* file = g_key_file_new();
-  ASSERT_TRUE(g_key_file_load_from_file(file, entry.path().c_str(), G_KEY_FILE_KEEP_TRANSLATIONS,
-                                        nullptr));
+  ASSERT_TRUE(
+      g_key_file_load_from_file(file, entry.path().c_str(), G_KEY_FILE_KEEP_TRANSLATIONS, nullptr));
   auto get = [&](const char* key) {
     char* v = g_key_file_get_string(file, "Desktop Entry", key, nullptr);
     std::string s = v ? v : "<absent>";
@@ -65,7 +65,8 @@ TEST(AutostartEntryTest, EnablingReplacesACopyTheUserSwitchedOffAndDisablingRemo
   AutostartEntry entry(config.path(), kInstalled, "/usr/bin/pilvo");
   for (const char* disabled : {"Hidden=true\n", "X-GNOME-Autostart-enabled=false\n"}) {
     g_mkdir_with_parents((config.path() + "/autostart").c_str(), 0755);
-    writeFile(entry.path(), std::string("[Desktop Entry]\nType=Application\nExec=old\n") + disabled);
+    writeFile(entry.path(),
+              std::string("[Desktop Entry]\nType=Application\nExec=old\n") + disabled);
     ASSERT_EQ(entry.enable(), "");
     const std::string text = readFile(entry.path());
     EXPECT_EQ(text, entry.contents());

@@ -41,8 +41,8 @@ std::string GtkSettingsPlatform::setLaunchAtLogin(bool enabled) {
 void GtkSettingsPlatform::runSavePanel(const std::string& suggestedName,
                                        std::function<void(std::optional<std::string>)> done) {
   GtkWindow* parent = parent_ ? parent_() : nullptr;
-  GtkFileChooserNative* dialog = gtk_file_chooser_native_new(
-      "Save", parent, GTK_FILE_CHOOSER_ACTION_SAVE, "_Save", "_Cancel");
+  GtkFileChooserNative* dialog =
+      gtk_file_chooser_native_new("Save", parent, GTK_FILE_CHOOSER_ACTION_SAVE, "_Save", "_Cancel");
   GtkFileChooser* chooser = GTK_FILE_CHOOSER(dialog);
   gtk_file_chooser_set_current_name(chooser, suggestedName.c_str());
   gtk_file_chooser_set_do_overwrite_confirmation(chooser, TRUE);

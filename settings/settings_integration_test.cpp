@@ -84,18 +84,22 @@ class SettingsIntegrationTest : public ::testing::Test {
   // The open save dialog's window, once there is one.
   static std::optional<std::string> dialog() {
     std::string id;
-    waitUntil([&] {
-      id = run("xdotool search --onlyvisible --name '^Save$' | head -n1").first;
-      return !id.empty();
-    }, 10);
+    waitUntil(
+        [&] {
+          id = run("xdotool search --onlyvisible --name '^Save$' | head -n1").first;
+          return !id.empty();
+        },
+        10);
     if (id.empty()) return std::nullopt;
     return id.substr(0, id.find('\n'));
   }
   static bool gone(const std::string& window) {
-    return waitUntil([&] {
-      return run("xdotool search --onlyvisible --name '^Save$'").first.find(window) ==
-             std::string::npos;
-    }, 10);
+    return waitUntil(
+        [&] {
+          return run("xdotool search --onlyvisible --name '^Save$'").first.find(window) ==
+                 std::string::npos;
+        },
+        10);
   }
   static void keys(const std::string& window, const std::string& what) {
     run("xdotool windowactivate --sync " + window + " && sleep 0.3 && " + what);
@@ -113,7 +117,8 @@ class SettingsIntegrationTest : public ::testing::Test {
 
 TEST_F(SettingsIntegrationTest, LaunchAtLoginWritesAndRemovesTheAutostartEntry) {
   const std::string entry = dir_->path() + "/config/autostart/com.pilvo.Pilvo.desktop";
-  EXPECT_EQ(call("setLaunchAtLogin", R"({"enabled":true})"), std::make_pair(std::string("null\n"), 0));
+  EXPECT_EQ(call("setLaunchAtLogin", R"({"enabled":true})"),
+            std::make_pair(std::string("null\n"), 0));
   const std::string text = readFile(entry);
   char* program = realpath(kPilvo.c_str(), nullptr);
   ASSERT_TRUE(program);
@@ -121,7 +126,8 @@ TEST_F(SettingsIntegrationTest, LaunchAtLoginWritesAndRemovesTheAutostartEntry) 
   free(program);
   EXPECT_NE(text.find("\nName=Pilvo\n"), std::string::npos) << text;
   EXPECT_EQ(fileMode(entry), 0644);
-  EXPECT_EQ(call("setLaunchAtLogin", R"({"enabled":false})"), std::make_pair(std::string("null\n"), 0));
+  EXPECT_EQ(call("setLaunchAtLogin", R"({"enabled":false})"),
+            std::make_pair(std::string("null\n"), 0));
   EXPECT_EQ(fileMode(entry), -1);
 
   // A directory where the entry belongs: the system's words come back as the message.
@@ -140,8 +146,10 @@ TEST_F(SettingsIntegrationTest, SaveDialogAnswersThePathOrNullWhenItCloses) {
   ASSERT_TRUE(one) << "no save dialog";
   // While it is open, other calls are answered, and a second request waits its turn.
   auto second = callLater("showSavePanel", R"({"name":"other.json"})");
-  EXPECT_EQ(call("setMenuBarVisible", R"({"visible":true})"), std::make_pair(std::string("null\n"), 0));
-  keys(*one, "xdotool key ctrl+a && xdotool type --delay 20 '" + target + "' && xdotool key Return");
+  EXPECT_EQ(call("setMenuBarVisible", R"({"visible":true})"),
+            std::make_pair(std::string("null\n"), 0));
+  keys(*one,
+       "xdotool key ctrl+a && xdotool type --delay 20 '" + target + "' && xdotool key Return");
   EXPECT_EQ(ready(first), "\"" + target + "\"\n");
   ASSERT_TRUE(gone(*one));
 

@@ -28,14 +28,14 @@ void SettingsService::openNext() {
   panelOpen_ = true;
   Request request = std::move(pending_.front());
   pending_.pop_front();
-  platform_.runSavePanel(
-      request.name, [this, alive = std::weak_ptr<bool>(alive_), done = std::move(request.done)](
-                        std::optional<std::string> path) {
-        done(std::move(path));
-        if (!alive.lock()) return;
-        panelOpen_ = false;
-        openNext();
-      });
+  platform_.runSavePanel(request.name,
+                         [this, alive = std::weak_ptr<bool>(alive_),
+                          done = std::move(request.done)](std::optional<std::string> path) {
+                           done(std::move(path));
+                           if (!alive.lock()) return;
+                           panelOpen_ = false;
+                           openNext();
+                         });
 }
 
 }  // namespace pilvo::settings

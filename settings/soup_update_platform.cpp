@@ -9,7 +9,7 @@ namespace pilvo::settings {
 namespace {
 
 constexpr const char* kOpenPageAction = "open-update-page";
-constexpr gsize kReadChunk = 64 * 1024;
+constexpr gsize kReadChunk = gsize{64} * 1024;
 
 bool isWebPage(const char* uri) {
   return g_str_has_prefix(uri, "https://") || g_str_has_prefix(uri, "http://");
@@ -27,8 +27,9 @@ void onOpenPage(GSimpleAction*, GVariant* parameter, gpointer) {
 }
 
 std::string sizeText(size_t bytes) {
-  return bytes % (1024 * 1024) == 0 ? std::to_string(bytes / (1024 * 1024)) + " MiB"
-                                    : std::to_string(bytes) + " bytes";
+  constexpr size_t kMiB = size_t{1024} * 1024;
+  return bytes % kMiB == 0 ? std::to_string(bytes / kMiB) + " MiB"
+                           : std::to_string(bytes) + " bytes";
 }
 
 // One fetch, redirects included; deletes itself after answering once.
@@ -62,9 +63,9 @@ struct Fetch {
   std::string errorText(GError* error) {
     // Either our bound on the whole fetch or the session's on one read.
     const bool late = timedOut || g_error_matches(error, G_IO_ERROR, G_IO_ERROR_TIMED_OUT);
-    std::string text = late ? "no answer from " + url + " within " +
-                                      std::to_string(limits.timeoutSeconds) + " s"
-                                : url + ": " + error->message;
+    std::string text =
+        late ? "no answer from " + url + " within " + std::to_string(limits.timeoutSeconds) + " s"
+             : url + ": " + error->message;
     g_error_free(error);
     return text;
   }
@@ -87,8 +88,8 @@ struct Fetch {
     self->stream = stream;
     const guint status = soup_message_get_status(self->message);
     if (SOUP_STATUS_IS_REDIRECTION(status)) {
-      const char* location =
-          soup_message_headers_get_one(soup_message_get_response_headers(self->message), "Location");
+      const char* location = soup_message_headers_get_one(
+          soup_message_get_response_headers(self->message), "Location");
       if (!location) return self->fail(self->url + ": redirect without a target");
       if (++self->redirects > self->limits.maxRedirects) {
         return self->fail(self->url + ": more than " + std::to_string(self->limits.maxRedirects) +
@@ -109,8 +110,7 @@ struct Fetch {
     const goffset length =
         soup_message_headers_get_content_length(soup_message_get_response_headers(self->message));
     if (length > 0 && static_cast<size_t>(length) > self->limits.maxBytes) {
-      return self->fail(self->url + ": the feed is larger than " +
-                        sizeText(self->limits.maxBytes));
+      return self->fail(self->url + ": the feed is larger than " + sizeText(self->limits.maxBytes));
     }
     self->readMore();
   }
@@ -134,8 +134,7 @@ struct Fetch {
     self->body.append(chunk, size);
     g_bytes_unref(bytes);
     if (self->body.size() > self->limits.maxBytes) {
-      return self->fail(self->url + ": the feed is larger than " +
-                        sizeText(self->limits.maxBytes));
+      return self->fail(self->url + ": the feed is larger than " + sizeText(self->limits.maxBytes));
     }
     self->readMore();
   }
@@ -186,10 +185,9 @@ SoupUpdatePlatform::~SoupUpdatePlatform() {
   g_object_unref(session_);
 }
 
-void SoupUpdatePlatform::fetchFeed(const std::string& url,
-                                   std::function<void(FeedResponse)> done) {
-  auto* fetch = new Fetch{static_cast<SoupSession*>(g_object_ref(session_)), limits_,
-                          std::move(done), url};
+void SoupUpdatePlatform::fetchFeed(const std::string& url, std::function<void(FeedResponse)> done) {
+  auto* fetch =
+      new Fetch{static_cast<SoupSession*>(g_object_ref(session_)), limits_, std::move(done), url};
   fetch->timeout = g_timeout_add_seconds(limits_.timeoutSeconds, Fetch::onTimeout, fetch);
   fetch->start();
 }

@@ -15,7 +15,7 @@ typedef struct _SoupSession SoupSession;
 namespace pilvo::settings {
 
 struct FetchLimits {
-  size_t maxBytes = 1024 * 1024;
+  size_t maxBytes = size_t{1024} * 1024;
   unsigned timeoutSeconds = 30;  // the whole fetch, redirects included
   int maxRedirects = 5;
 };
@@ -28,8 +28,8 @@ class SoupUpdatePlatform final : public UpdatePlatform {
  public:
   // `application` (may be null: nothing is shown) sends the notifications and
   // gets the action "app.open-update-page"; `quit` ends the application.
-  SoupUpdatePlatform(GApplication* application, std::function<void()> quit,
-                     std::string userAgent, FetchLimits limits = {});
+  SoupUpdatePlatform(GApplication* application, std::function<void()> quit, std::string userAgent,
+                     FetchLimits limits = {});
   ~SoupUpdatePlatform() override;
   SoupUpdatePlatform(const SoupUpdatePlatform&) = delete;
   SoupUpdatePlatform& operator=(const SoupUpdatePlatform&) = delete;

@@ -3,8 +3,7 @@
 namespace pilvo::settings {
 
 SparkleUpdaterPlugin::SparkleUpdaterPlugin(std::shared_ptr<channels::FlutterMethodChannel> channel,
-                                           std::shared_ptr<UpdateService> service,
-                                           EventLoop& loop)
+                                           std::shared_ptr<UpdateService> service, EventLoop& loop)
     : channel_(std::move(channel)), service_(std::move(service)), loop_(loop) {}
 
 std::shared_ptr<SparkleUpdaterPlugin> SparkleUpdaterPlugin::registerWith(

@@ -19,23 +19,23 @@ const char* kFeed = "https://example.org/appcast.xml";
 std::string feedWith(const char* version) {
   return std::string(R"(<rss xmlns:sparkle="http://www.andymatuschak.org/xml-namespaces/sparkle">)"
                      "<channel><item><sparkle:version>") +
-         version + "</sparkle:version><link>https://example.org/notes</link></item></channel></rss>";
+         version +
+         "</sparkle:version><link>https://example.org/notes</link></item></channel></rss>";
 }
 
 class SparkleUpdaterPluginTest : public ::testing::Test {
  protected:
   void start(UpdaterSettings settings) {
     service_ = std::make_shared<UpdateService>(
-        platform_, loop_, std::move(settings),
-        [this](bool isError, std::string_view line) {
+        platform_, loop_, std::move(settings), [this](bool isError, std::string_view line) {
           logged_.push_back((isError ? "error: " : "") + std::string(line));
         });
-    plugin_ = SparkleUpdaterPlugin::registerWith(engine_.registrarForPlugin("TavikPlugins"),
-                                                 service_);
+    plugin_ =
+        SparkleUpdaterPlugin::registerWith(engine_.registrarForPlugin("TavikPlugins"), service_);
   }
   MethodResponse call(const std::string& method, Value args = {}) {
-    auto reply = ui_.sendRaw(kUpdaterChannelName,
-                             channels::encodeMethodCall({method, std::move(args)}));
+    auto reply =
+        ui_.sendRaw(kUpdaterChannelName, channels::encodeMethodCall({method, std::move(args)}));
     loop_.runUntilIdle();
     EXPECT_TRUE(reply->has_value()) << method;
     if (!reply->has_value()) return channels::FlutterError{"NO_ANSWER"};
@@ -75,8 +75,7 @@ TEST_F(SparkleUpdaterPluginTest, ScheduledChecksFindAnUpdateAndTellTheInterfaceO
 
   loop_.advance(24 * 3600);
   ASSERT_TRUE(platform_.answerFetch({feedWith("0.2.0"), ""}));
-  EXPECT_EQ(platform_.shown,
-            std::vector<std::string>{"available 0.2.0 https://example.org/notes"});
+  EXPECT_EQ(platform_.shown, std::vector<std::string>{"available 0.2.0 https://example.org/notes"});
   EXPECT_EQ(call("isUpdateReady"), MethodResponse(Value(true)));
   EXPECT_EQ(updateReadyCalls(), std::vector<Value>{makeMap({{"version", "0.2.0"}})});
 

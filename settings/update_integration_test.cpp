@@ -54,9 +54,9 @@ class NotificationServer {
     connection_ = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
     GDBusNodeInfo* info = g_dbus_node_info_new_for_xml(kIntrospection, nullptr);
     static const GDBusInterfaceVTable vtable = {onCall, nullptr, nullptr, {}};
-    registration_ = g_dbus_connection_register_object(
-        connection_, "/org/freedesktop/Notifications", info->interfaces[0], &vtable, this,
-        nullptr, nullptr);
+    registration_ =
+        g_dbus_connection_register_object(connection_, "/org/freedesktop/Notifications",
+                                          info->interfaces[0], &vtable, this, nullptr, nullptr);
     g_dbus_node_info_unref(info);
     owner_ = g_bus_own_name_on_connection(
         connection_, "org.freedesktop.Notifications", G_BUS_NAME_OWNER_FLAGS_NONE,
@@ -94,8 +94,8 @@ class NotificationServer {
     if (name == "Notify") {
       const char *summary, *body;
       GVariantIter* actions;
-      g_variant_get(parameters, "(&su&s&s&sas@a{sv}i)", nullptr, nullptr, nullptr, &summary,
-                    &body, &actions, nullptr, nullptr);
+      g_variant_get(parameters, "(&su&s&s&sas@a{sv}i)", nullptr, nullptr, nullptr, &summary, &body,
+                    &actions, nullptr, nullptr);
       Shown shown{summary, body, {}};
       for (const char* action; g_variant_iter_next(actions, "&s", &action);) {
         shown.actions.emplace_back(action);
@@ -218,9 +218,9 @@ TEST_F(UpdateIntegrationTest, EveryFeedEndsInTheRightNotificationAndOnlyANewerOn
 }
 
 TEST(FeedAddressTest, OnlyHttpsOrThisMachineIsFetched) {
-  for (const char* allowed : {"https://example.org/appcast.xml", "HTTPS://example.org",
-                              "http://127.0.0.1:8080/feed", "http://127.8.9.1/", "http://[::1]:80/",
-                              "http://localhost/appcast.xml"}) {
+  for (const char* allowed :
+       {"https://example.org/appcast.xml", "HTTPS://example.org", "http://127.0.0.1:8080/feed",
+        "http://127.8.9.1/", "http://[::1]:80/", "http://localhost/appcast.xml"}) {
     EXPECT_TRUE(isAllowedFeedUrl(allowed)) << allowed;
   }
   for (const char* refused :
@@ -233,8 +233,8 @@ TEST(FeedAddressTest, OnlyHttpsOrThisMachineIsFetched) {
 TEST_F(UpdateIntegrationTest, UpdateReadyReachesAListeningInterfaceOnce) {
   testing::TempDir run;
   channels::FlutterEngine engine(loop_, [](const std::string&) {});
-  auto service = std::make_shared<UpdateService>(
-      platform_, loop_, UpdaterSettings{base_ + "/feed/0.2.0", "0.1.0"});
+  auto service = std::make_shared<UpdateService>(platform_, loop_,
+                                                 UpdaterSettings{base_ + "/feed/0.2.0", "0.1.0"});
   SparkleUpdaterPlugin::registerWith(engine.registrarForPlugin("TavikPlugins"), service);
   const std::string socket = run.file("host.sock");
   ASSERT_EQ(engine.startBridge(socket), "");

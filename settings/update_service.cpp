@@ -20,7 +20,8 @@ void UpdateService::start() {
 
 void UpdateService::checkForUpdates() {
   if (settings_.feedUrl.empty()) {
-    platform_.showCheckFailed("this installation has no update feed; its package manager updates it");
+    platform_.showCheckFailed(
+        "this installation has no update feed; its package manager updates it");
     return;
   }
   check(true);

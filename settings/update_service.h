@@ -55,8 +55,8 @@ class UpdateService {
   std::unique_ptr<EventSource> firstCheck_;
   std::unique_ptr<EventSource> dailyCheck_;
   bool checking_ = false;
-  bool userWaiting_ = false;   // the check in flight answers a request of the user
-  std::string lastShown_;      // version of the last update shown by a background check
+  bool userWaiting_ = false;  // the check in flight answers a request of the user
+  std::string lastShown_;     // version of the last update shown by a background check
   bool updateReady_ = false;
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
