@@ -115,12 +115,10 @@ void AppDelegate::startup() {
       std::make_unique<MainFlutterWindow>(application_, *state->engine, *state->defaults, log_);
   state_ = std::move(state);
 
-  HostServices services{state_->loop.get(),
-                        state_->trackingPlatform.get(),
-                        state_->accessibility.get(),
-                        log_,
-                        state_->settingsPlatform.get(),
-                        state_->updatePlatform.get()};
+  HostServices services{state_->loop.get(), state_->trackingPlatform.get(),
+                        state_->accessibility.get(), log_};
+  services.settingsPlatform = state_->settingsPlatform.get();
+  services.updatePlatform = state_->updatePlatform.get();
   state_->window->awakeFromNib(services);
 
   // Interfaces may connect once every channel exists.

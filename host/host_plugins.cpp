@@ -19,7 +19,9 @@ void registerHostPlugins(channels::FlutterPluginRegistrar& registrar,
   // 4. Settings.
   if (services.settingsPlatform) {
     // Shows or hides the menu bar item through MenuBarController.shared, if a
-    // controller is registered at the time of the call (none exists yet).
+    // controller is registered at the time of the call. Until the menu bar
+    // exists there is nothing to show or hide; it fills this with
+    //   if (auto controller = MenuBarController::shared()) controller->setVisible(visible);
     settings::MenuBarVisibility menuBarVisibility = [](bool /*visible*/) {};
     settings::SettingsBridgePlugin::registerWith(
         registrar, std::make_shared<settings::SettingsService>(

@@ -20,7 +20,10 @@ TEST(HostStartUpTest, RegistersStandardPluginsThenOwnPluginsThenSidebar) {
   testing::FakeSettingsPlatform settings;
   testing::FakeUpdatePlatform updates;
   channels::FlutterEngine engine{loop, [](const std::string&) {}};
-  registerChannels(engine, {&loop, &platform, &accessibility, nullptr, &settings, &updates});
+  HostServices services{&loop, &platform, &accessibility, nullptr};
+  services.settingsPlatform = &settings;
+  services.updatePlatform = &updates;
+  registerChannels(engine, services);
 
   std::vector<std::string> expected;
   for (const char* registrar :
