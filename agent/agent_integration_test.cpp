@@ -167,8 +167,13 @@ class AgentIntegrationTest : public ::testing::Test {
   }
 
   std::vector<std::string> env() const {
-    return {"HOME=" + home_.file("home"), "XDG_DATA_HOME=" + home_.file("data"),
-            "XDG_STATE_HOME=" + home_.file("state")};
+    std::vector<std::string> vars = {"HOME=" + home_.file("home"),
+                                     "XDG_DATA_HOME=" + home_.file("data"),
+                                     "XDG_STATE_HOME=" + home_.file("state"),
+                                     // An X11 session, whatever session runs the tests.
+                                     "WAYLAND_DISPLAY=", "XDG_SESSION_TYPE=x11"};
+    vars.insert(vars.end(), extraEnv_.begin(), extraEnv_.end());
+    return vars;
   }
   std::string dbPath() const { return home_.file("data/pilvo/agent_events.db"); }
   std::string logPath() const { return home_.file("state/pilvo-agent.log"); }
@@ -236,6 +241,7 @@ class AgentIntegrationTest : public ::testing::Test {
   size_t rowCount() { return readEvents(dbPath()).size(); }
 
   TempDir home_;
+  std::vector<std::string> extraEnv_;
   Display* dpy_ = nullptr;
   std::vector<std::unique_ptr<TestWindow>> windows_;
   std::vector<pid_t> children_;
@@ -416,6 +422,36 @@ TEST_F(AgentIntegrationTest, UntrustedWindowPropertiesNeverStopTheAgent) {
   EXPECT_EQ(agent->stop(), 0);
 }
 
+TEST_F(AgentIntegrationTest, OnlyOneAgentRecordsAtATimeAndACrashLeavesNoStaleLock) {
+  TestWindow& a = window("PilvoTestSingle", "single");
+  ASSERT_TRUE(a.activate());
+  auto first = startAgent();
+  ASSERT_TRUE(rowsBecome({{"appSwitch", s("PilvoTestSingle"), s("single")}}));
+  auto second = startAgent(/*waitRunning=*/false);
+  EXPECT_EQ(second->waitExit(), 4);
+  EXPECT_EQ(log().find("Wayland"), std::string::npos) << "no warning in an X11 session";
+  EXPECT_NE(log().find("Another pilvo-agent is already running (pid " +
+                       std::to_string(first->pid()) + "); exiting\n"),
+            std::string::npos) << log();
+  EXPECT_EQ(rowCount(), 1u);
+  EXPECT_EQ(count(log(), "Opening database at "), 1u);
+
+  kill(first->pid(), SIGKILL);
+  first->waitExit();
+  auto third = startAgent();
+  EXPECT_TRUE(waitUntil([&] { return rowCount() == 2; }));
+  EXPECT_EQ(third->stop(), 0);
+}
+
+TEST_F(AgentIntegrationTest, WaylandSessionIsNamedAtStart) {
+  extraEnv_ = {"WAYLAND_DISPLAY=wayland-0", "XDG_SESSION_TYPE=wayland"};
+  auto agent = startAgent();
+  EXPECT_EQ(count(log(), "] Warning: this is a Wayland session and only X11 (XWayland) applications"),
+            1u) << log();
+  EXPECT_LT(log().find("Wayland session"), log().find("Opening database at "));
+  EXPECT_EQ(agent->stop(), 0);
+}
+
 TEST_F(AgentIntegrationTest, StoreThatCannotBeOpenedIsFatal) {
   // The support path is a file; then a data directory the user may not write
   // (root ignores permission bits, so then the agent runs as "nobody").
@@ -479,34 +515,52 @@ TEST_F(AgentIntegrationTest, StoreKilledDuringABurstStaysIntact) {
 }
 
 TEST_F(AgentIntegrationTest, LosingTheDisplayShutsDownAndAsksForARestart) {
-  // A display of our own that we can take away.
-  int fds[2];
-  ASSERT_EQ(pipe(fds), 0);
-  pid_t xvfb = fork();
-  if (xvfb == 0) {
+  // A display of our own that we can take away. Two servers starting at once
+  // may pick the same number; the loser exits, and then we start another.
+  pid_t xvfb = -1;
+  std::string display;
+  for (int attempt = 0; attempt < 5 && display.empty(); ++attempt) {
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    xvfb = fork();
+    if (xvfb == 0) {
+      close(fds[0]);
+      execlp("Xvfb", "Xvfb", "-displayfd", std::to_string(fds[1]).c_str(), "-nolisten", "tcp",
+             nullptr);
+      _exit(127);
+    }
+    close(fds[1]);
+    char buf[16] = {};
+    const ssize_t n = read(fds[0], buf, sizeof buf - 1);
     close(fds[0]);
-    execlp("Xvfb", "Xvfb", "-displayfd", std::to_string(fds[1]).c_str(), "-nolisten", "tcp",
-           nullptr);
-    _exit(127);
+    const std::string candidate = ":" + std::string(buf, n > 0 ? strcspn(buf, "\n") : 0);
+    const auto alive = [&] { return waitpid(xvfb, nullptr, WNOHANG) == 0; };
+    const bool answers = n > 0 && waitUntil([&] {
+      Display* probe = XOpenDisplay(candidate.c_str());
+      if (probe) XCloseDisplay(probe);
+      return probe != nullptr || !alive();
+    }, 10) && alive();
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    if (answers && alive()) {
+      display = candidate;
+    } else if (kill(xvfb, SIGKILL) == 0) {
+      waitpid(xvfb, nullptr, 0);
+    }
   }
-  close(fds[1]);
+  ASSERT_FALSE(display.empty()) << "no Xvfb of our own";
   struct KillOnExit {
     pid_t pid;
     ~KillOnExit() {
       if (kill(pid, SIGKILL) == 0) waitpid(pid, nullptr, 0);
     }
   } xvfbGuard{xvfb};
-  char buf[16] = {};
-  ssize_t n = read(fds[0], buf, sizeof buf - 1);
-  close(fds[0]);
-  ASSERT_GT(n, 0);
-  const std::string display = ":" + std::string(buf, strcspn(buf, "\n"));
 
   auto agent = std::make_unique<AgentProcess>(
       std::vector<std::string>{"HOME=" + home_.file("home"), "XDG_DATA_HOME=" + home_.file("data"),
                                "XDG_STATE_HOME=" + home_.file("state"), "DISPLAY=" + display},
       stderrPath());
-  ASSERT_TRUE(waitUntil([&] { return log().find("entering run loop") != std::string::npos; }, 20));
+  ASSERT_TRUE(waitUntil([&] { return log().find("entering run loop") != std::string::npos; }, 20))
+      << readFile(stderrPath());
   kill(xvfb, SIGKILL);
   EXPECT_EQ(agent->waitExit(), 3);
   const std::string text = log();

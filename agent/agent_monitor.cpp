@@ -132,21 +132,35 @@ void AgentMonitor::checkAXPermission() {
   if (auto front = platform_.workspace.frontmostApplication()) setupAXObserver(*front);
 }
 
-void AgentMonitor::checkIdle() {
+double AgentMonitor::idleSeconds() {
   InputIdleness& input = platform_.idleness;
-  const double idle =
-      std::min(std::min(input.secondsSinceLastEvent(InputKind::kLeftMouseDown),
-                        input.secondsSinceLastEvent(InputKind::kMouseMoved)),
-               input.secondsSinceLastEvent(InputKind::kKeyDown));
+  return std::min(std::min(input.secondsSinceLastEvent(InputKind::kLeftMouseDown),
+                           input.secondsSinceLastEvent(InputKind::kMouseMoved)),
+                  input.secondsSinceLastEvent(InputKind::kKeyDown));
+}
+
+void AgentMonitor::enterIdle(double idle) {
+  isIdle_ = true;
+  database_.insertEvent("idle", lastBundleId_, std::nullopt);
+  // Bounded: after a sleep no input may have been seen at all (infinite).
+  const auto seconds = static_cast<long long>(std::min(idle, 1e15));
+  logger_.log("User went idle (" + std::to_string(seconds) + "s)");
+}
+
+void AgentMonitor::checkIdle() {
+  const double idle = idleSeconds();
   if (idle >= kIdleThresholdSeconds && !isIdle_) {
-    isIdle_ = true;
-    database_.insertEvent("idle", lastBundleId_, std::nullopt);
-    logger_.log("User went idle (" + std::to_string(static_cast<long long>(idle)) + "s)");
+    enterIdle(idle);
   } else if (idle < kIdleThresholdSeconds && isIdle_) {
     isIdle_ = false;
     database_.insertEvent("active", lastBundleId_, std::nullopt);
     logger_.log("User returned from idle");
   }
+}
+
+void AgentMonitor::systemWillSleep() {
+  if (!isIdle_) enterIdle(idleSeconds());
+  platform_.idleness.forgetInputSoFar();
 }
 
 }  // namespace pilvo::agent

@@ -48,6 +48,9 @@ class AgentMonitor final : public WorkspaceObserver {
   void checkAXPermission();
 
   void checkIdle();
+  // The machine is about to sleep: the user goes idle now (the idle clock
+  // stops during the sleep), and stays idle after the wake until new input.
+  void systemWillSleep();
 
   bool isIdle() const { return isIdle_; }
   bool hasAXPermission() const { return hasAXPermission_; }
@@ -74,6 +77,9 @@ class AgentMonitor final : public WorkspaceObserver {
   std::unique_ptr<EventSource> axPermissionTimer_;
   bool hasAXPermission_;
   bool observing_ = false;
+
+  double idleSeconds();
+  void enterIdle(double idle);
 };
 
 }  // namespace pilvo::agent

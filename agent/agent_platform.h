@@ -38,6 +38,10 @@ class InputIdleness {
  public:
   virtual ~InputIdleness() = default;
   virtual double secondsSinceLastEvent(InputKind kind) = 0;
+  // The machine is about to sleep, and the clocks behind these values may not
+  // count the sleep: input seen so far stops counting. Until the next input
+  // of a kind, that kind reads infinite.
+  virtual void forgetInputSoFar() = 0;
 };
 
 // Handle of a window (or other titled element) named by a notification.

@@ -4,10 +4,12 @@
 
 #include <csignal>
 #include <optional>
+#include <string_view>
 
 #include "agent/agent_database.h"
 #include "agent/agent_monitor.h"
 #include "agent/constants.h"
+#include "agent/instance_lock.h"
 
 namespace pilvo::agent {
 
@@ -18,6 +20,15 @@ AgentPaths defaultAgentPaths() {
   return paths;
 }
 
+std::string waylandSessionWarning(const char* waylandDisplay, const char* sessionType) {
+  const bool wayland = (waylandDisplay && *waylandDisplay) ||
+                       (sessionType && std::string_view(sessionType) == "wayland");
+  if (!wayland) return {};
+  return "Warning: this is a Wayland session and only X11 (XWayland) applications are seen: "
+         "time in native Wayland applications counts for the last X11 application in front, "
+         "and typing in them counts as idle";
+}
+
 int runAgent(EventLoop& loop, Logger& logger, const AgentPaths& paths,
              const PlatformConnector& connect, int32_t pid) {
   // The process-wide store and monitor of the running agent; the shutdown
@@ -25,7 +36,25 @@ int runAgent(EventLoop& loop, Logger& logger, const AgentPaths& paths,
   std::unique_ptr<AgentDatabase> globalDatabase;
   std::unique_ptr<AgentMonitor> globalMonitor;
 
+  // One agent per user, or every row is written twice. Taken before the
+  // display and the store are touched; a normal start logs nothing for it.
+  InstanceLock::Attempt instance = InstanceLock::acquire(paths.supportDir, pid);
+  // Only the agent that runs may move the log; it does so before its first line.
+  if (instance.lock) logger.rotateIfLarge();
+
   logger.log("PilvoAgent starting (pid " + std::to_string(pid) + ")");
+  if (instance.heldElsewhere) {
+    logger.log("Another pilvo-agent is already running" +
+               (instance.holderPid ? " (pid " + std::to_string(*instance.holderPid) + ")"
+                                   : std::string()) +
+               "; exiting");
+    return kExitAlreadyRunning;
+  }
+  if (!instance.lock) {
+    // The support directory holds the store too: same failure, same status.
+    logger.log("Fatal error: " + instance.error);
+    return kExitStoreUnavailable;
+  }
 
   std::string connectError;
   std::unique_ptr<AgentPlatform> platform = connect(&connectError);
@@ -40,8 +69,10 @@ int runAgent(EventLoop& loop, Logger& logger, const AgentPaths& paths,
   }
 
   int exitStatus = kExitStopped;
+  SleepNotifications* sleep = platform->sleepNotifications();
   auto shutdown = [&](const char* reason, int status) {
     logger.log(reason);
+    if (sleep) sleep->setHandler({});
     if (globalMonitor) globalMonitor->stop();
     if (globalDatabase && globalDatabase->isOpen()) globalDatabase->close();
     exitStatus = status;
@@ -75,6 +106,12 @@ int runAgent(EventLoop& loop, Logger& logger, const AgentPaths& paths,
                              platform->accessibility()},
       loop, logger, paths.supportDir);
   globalMonitor->start();
+  if (sleep) {
+    AgentMonitor* monitor = globalMonitor.get();
+    sleep->setHandler([monitor](bool sleeping) {
+      if (sleeping) monitor->systemWillSleep();
+    });
+  }
 
   logger.log("PilvoAgent running \u2014 entering run loop");
   loop.run();

@@ -8,6 +8,7 @@
 
 #include "agent/agent_platform.h"
 #include "agent/logger.h"
+#include "agent/sleep_notifications.h"
 #include "common/event_loop.h"
 
 namespace pilvo::agent {
@@ -19,6 +20,8 @@ class AgentPlatform {
   virtual Workspace& workspace() = 0;
   virtual InputIdleness& idleness() = 0;
   virtual Accessibility& accessibility() = 0;
+  // Suspend and resume; nullptr when they cannot be seen (no system bus).
+  virtual SleepNotifications* sleepNotifications() = 0;
   // Called on the loop when the connection to the desktop is gone for good.
   virtual void setConnectionLostHandler(std::function<void()> handler) = 0;
 };
@@ -35,6 +38,11 @@ struct AgentPaths {
 // Paths from the XDG base directories (read through GLib, so tests redirect
 // them with XDG_DATA_HOME and XDG_STATE_HOME).
 AgentPaths defaultAgentPaths();
+
+// The start-up warning for a Wayland session (`waylandDisplay` set, or
+// `sessionType` "wayland"), whose native applications X11 cannot see; empty
+// otherwise. Arguments are the environment's values, nullptr when unset.
+std::string waylandSessionWarning(const char* waylandDisplay, const char* sessionType);
 
 // Runs the agent until SIGTERM/SIGINT or the loss of the desktop connection
 // and returns the process exit status.

@@ -2,13 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <csignal>
 
 #include "agent/agent_test_support.h"
 #include "agent/constants.h"
+#include "agent/instance_lock.h"
 #include "testing/fake_accessibility.h"
 #include "testing/fake_event_loop.h"
 #include "testing/fake_input_idleness.h"
+#include "testing/fake_sleep_notifications.h"
 #include "testing/fake_workspace.h"
 #include "testing/temp_dir.h"
 
@@ -21,11 +25,13 @@ class FakeAgentPlatform final : public AgentPlatform {
   Workspace& workspace() override { return workspace_; }
   InputIdleness& idleness() override { return idleness_; }
   Accessibility& accessibility() override { return accessibility_; }
+  SleepNotifications* sleepNotifications() override { return &sleep_; }
   void setConnectionLostHandler(std::function<void()> handler) override { lost = std::move(handler); }
 
   pilvo::testing::FakeWorkspace workspace_;
   pilvo::testing::FakeInputIdleness idleness_;
   pilvo::testing::FakeAccessibility accessibility_;
+  pilvo::testing::FakeSleepNotifications sleep_;
   std::function<void()> lost;
 };
 
@@ -106,6 +112,91 @@ TEST_F(AgentRunnerTest, LostDisplayShutsDownCleanlyWithItsOwnStatus) {
 
   EXPECT_EQ(run([](FakeAgentPlatform&) {}, true, /*connects=*/false), kExitNoDisplay);
   EXPECT_EQ(log().back(), "Fatal error: cannot open X display");
+}
+
+TEST_F(AgentRunnerTest, SleepStartsAnIdlePeriodThatLastsUntilInputAfterTheWake) {
+  bool handlerCleared = false;
+  run([&](FakeAgentPlatform& p) {
+    // Input 100 s ago, then the lid closes: the sleep is idle time from now.
+    p.idleness_.setAllSecondsSince(100);
+    p.sleep_.emitPrepareForSleep(true);
+    // Woken with no input yet: the idle clock stopped during the sleep, but
+    // the user is still away.
+    p.sleep_.emitPrepareForSleep(false);
+    loop_.advance(90);
+    p.idleness_.input(InputKind::kMouseMoved);
+    loop_.advance(30);
+    // A second sleep while already idle adds no row.
+    p.idleness_.setAllSecondsSince(400);
+    loop_.advance(30);
+    p.sleep_.emitPrepareForSleep(true);
+    p.sleep_.emitPrepareForSleep(false);
+    loop_.advance(60);
+    loop_.raiseSignal(SIGTERM);
+    handlerCleared = !p.sleep_.hasHandler();
+  });
+  using test::EventRow;
+  const std::optional<std::string> term("org.term");
+  EXPECT_EQ(test::readEvents(paths_.supportDir + "/agent_events.db"),
+            (std::vector<EventRow>{{"appSwitch", term, std::nullopt},
+                                   {"idle", term, std::nullopt},
+                                   {"active", term, std::nullopt},
+                                   {"idle", term, std::nullopt}}));
+  auto lines = log();
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), "User went idle (100s)"), 1) << lines[6];
+  EXPECT_TRUE(handlerCleared) << "no sleep reaches a stopped monitor";
+}
+
+TEST(WaylandSessionTest, WarnsWhenNativeWaylandApplicationsAreHidden) {
+  const struct {
+    const char* waylandDisplay;
+    const char* sessionType;
+    bool warns;
+  } cases[] = {
+      {nullptr, nullptr, false},    {nullptr, "x11", false},    {"", "x11", false},
+      {"wayland-0", nullptr, true}, {nullptr, "wayland", true}, {"", "wayland", true},
+  };
+  for (const auto& c : cases) {
+    const std::string warning = waylandSessionWarning(c.waylandDisplay, c.sessionType);
+    EXPECT_EQ(!warning.empty(), c.warns) << (c.waylandDisplay ? c.waylandDisplay : "unset") << " "
+                                         << (c.sessionType ? c.sessionType : "unset");
+  }
+}
+
+TEST_F(AgentRunnerTest, SecondAgentExitsWithItsOwnStatusBeforeTouchingTheStore) {
+  InstanceLock::Attempt first = InstanceLock::acquire(paths_.supportDir, 777);
+  ASSERT_TRUE(first.lock) << first.error;
+  bool connected = false;
+  // A log due for rotation: the running agent writes to it, so it stays.
+  const std::string logPath = dir_.file("state/pilvo-agent.log");
+  ::mkdir(dir_.file("state").c_str(), 0700);
+  pilvo::testing::writeFile(logPath, std::string(kLogRotateBytes + 1, '\n'));
+  Logger logger(logPath, loop_, nullptr);
+  const int status = runAgent(
+      loop_, logger, paths_,
+      [&](std::string*) -> std::unique_ptr<AgentPlatform> {
+        connected = true;
+        return std::make_unique<FakeAgentPlatform>(loop_);
+      },
+      4242);
+  EXPECT_EQ(status, kExitAlreadyRunning);
+  EXPECT_FALSE(connected);
+  const std::string text = pilvo::testing::readFile(logPath);
+  ASSERT_GT(text.size(), static_cast<size_t>(kLogRotateBytes + 1));
+  EXPECT_EQ(test::logMessages(text.substr(kLogRotateBytes + 1)),
+            (std::vector<std::string>{"PilvoAgent starting (pid 4242)",
+                                      "Another pilvo-agent is already running (pid 777); exiting"}));
+  EXPECT_EQ(pilvo::testing::fileMode(paths_.supportDir + "/agent_events.db"), -1);
+  EXPECT_EQ(pilvo::testing::fileMode(logPath + ".1"), -1);
+
+  // Released (as by the first agent's end, however it ends): the next one
+  // runs, and starts a fresh log.
+  first.lock.reset();
+  EXPECT_EQ(run([&](FakeAgentPlatform&) { loop_.raiseSignal(SIGTERM); }), kExitStopped);
+  EXPECT_EQ(log().front(), "PilvoAgent starting (pid 4242)");
+  EXPECT_EQ(pilvo::testing::readFile(logPath + ".1").size(), text.size());
+  EXPECT_EQ(InstanceLock::acquire(paths_.supportDir, 1).holderPid, std::nullopt)
+      << "the lock goes with the agent that held it";
 }
 
 }  // namespace

@@ -12,6 +12,10 @@ inline constexpr const char* kDbFileName = "agent_events.db";
 inline constexpr const char* kLogFileName = "pilvo-agent.log";
 inline constexpr const char* kTrustedFlagFileName = ".ax_trusted";
 inline constexpr const char* kSupportDirName = "pilvo";
+// In the support directory; locked by the running agent.
+inline constexpr const char* kLockFileName = "agent.lock";
+// A log larger than this at start is moved to kLogFileName + ".1".
+inline constexpr long long kLogRotateBytes = 10LL * 1024 * 1024;
 // Soft limit on SQLite's heap (mostly its page cache) in the agent process.
 inline constexpr long long kSqliteHeapLimitBytes = 512 * 1024;
 
@@ -20,5 +24,6 @@ inline constexpr int kExitStopped = 0;           // SIGTERM or SIGINT
 inline constexpr int kExitStoreUnavailable = 1;  // the event store cannot be opened
 inline constexpr int kExitNoDisplay = 2;         // no X display at start
 inline constexpr int kExitDisplayLost = 3;       // the X display went away while running
+inline constexpr int kExitAlreadyRunning = 4;    // another agent runs for this user
 
 }  // namespace pilvo::agent

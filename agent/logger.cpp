@@ -2,25 +2,86 @@
 
 #include <fcntl.h>
 #include <glib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
+
+#include "agent/constants.h"
 #include "common/private_files.h"
 #include "common/timestamp.h"
 
 namespace pilvo::agent {
+namespace {
+
+constexpr int kLogFlags = O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW;
+
+}  // namespace
 
 Logger::Logger(const std::string& path, const Clock& clock, std::FILE* err)
-    : clock_(clock), err_(err) {
+    : clock_(clock), err_(err), path_(path) {
   if (path.empty()) return;
   gchar* dir = g_path_get_dirname(path.c_str());
-  const bool dirOk = makePrivateDirectory(dir).empty();
+  // $XDG_STATE_HOME belongs to every program (it may be the home directory):
+  // created private when missing, never chmod-ed.
+  const bool dirOk = makeSharedDirectory(dir).empty();
   g_free(dir);
   if (!dirOk) return;
-  fd_ = openPrivateFile(path, O_WRONLY | O_APPEND | O_CREAT);
+  fd_ = openPrivateFile(path, kLogFlags);
+}
+
+void Logger::rotateIfLarge() {
+  struct stat opened {};
+  if (fd_ < 0 || fstat(fd_, &opened) != 0 || opened.st_size <= kLogRotateBytes) return;
+  // Only the file this logger has open is moved, never one put in its place.
+  struct stat current {};
+  const std::string previous = path_ + ".1";
+  if (stat(path_.c_str(), &current) != 0 || current.st_ino != opened.st_ino ||
+      current.st_dev != opened.st_dev || std::rename(path_.c_str(), previous.c_str()) != 0) {
+    return;
+  }
+  restrictToOwner(previous);
+  ::close(fd_);
+  fd_ = openPrivateFile(path_, kLogFlags);
 }
 
 Logger::~Logger() {
   if (fd_ >= 0) ::close(fd_);
+}
+
+std::string Logger::escapeControls(std::string_view message) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string out;
+  out.reserve(message.size());
+  for (size_t i = 0; i < message.size(); ++i) {
+    const auto c = static_cast<unsigned char>(message[i]);
+    const auto next = [&](size_t k) {
+      return i + k < message.size() ? static_cast<unsigned char>(message[i + k]) : 0;
+    };
+    if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\r') {
+      out += "\\r";
+    } else if (c == '\t') {
+      out += "\\t";
+    } else if (c < 0x20 || c == 0x7f) {
+      out += "\\x";
+      out += kHex[c >> 4];
+      out += kHex[c & 0xf];
+    } else if (c == 0xc2 && next(1) >= 0x80 && next(1) <= 0x9f) {
+      // U+0080..U+009F (NEL among them) in UTF-8.
+      out += "\\u00";
+      out += kHex[next(1) >> 4];
+      out += kHex[next(1) & 0xf];
+      i += 1;
+    } else if (c == 0xe2 && next(1) == 0x80 && (next(2) == 0xa8 || next(2) == 0xa9)) {
+      out += next(2) == 0xa8 ? "\\u2028" : "\\u2029";
+      i += 2;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
 }
 
 void Logger::log(std::string_view message) {
@@ -29,7 +90,7 @@ void Logger::log(std::string_view message) {
   line += '[';
   line += formatTimestamp(clock_.now());
   line += "] ";
-  line += message;
+  line += escapeControls(message);
   line += '\n';
   if (fd_ >= 0) {
     // One write per line (O_APPEND), so lines from a restarted agent never interleave.

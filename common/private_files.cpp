@@ -9,17 +9,49 @@
 
 namespace pilvo {
 
-std::string makePrivateDirectory(const std::string& path) {
-  if (g_mkdir_with_parents(path.c_str(), 0700) != 0) {
+namespace {
+
+std::string failure(const std::string& path, int err) {
+  return "Could not create the directory \"" + path + "\": " + std::strerror(err);
+}
+
+// Creates `path` with `mode` when missing (its parents 0755 less the umask);
+// `created` tells whether this call made it.
+std::string ensureDirectory(const std::string& path, mode_t mode, bool* created) {
+  *created = false;
+  if (::mkdir(path.c_str(), mode) == 0) {
+    *created = true;
+  } else if (errno == ENOENT) {
+    gchar* parent = g_path_get_dirname(path.c_str());
+    const int made = g_mkdir_with_parents(parent, 0755);
     const int err = errno;
-    return "Could not create the directory \"" + path + "\": " + std::strerror(err);
+    g_free(parent);
+    if (made != 0) return failure(path, err);
+    if (::mkdir(path.c_str(), mode) == 0) *created = true;
   }
+  if (!*created && errno != EEXIST) return failure(path, errno);
   struct stat st {};
-  if (stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-    return "Could not create the directory \"" + path + "\": Not a directory";
-  }
-  if ((st.st_mode & 0777) != 0700) chmod(path.c_str(), 0700);
+  if (stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return failure(path, ENOTDIR);
+  // mkdir applies the umask; a private mode must not depend on it.
+  if (*created && (st.st_mode & 0777) != mode) chmod(path.c_str(), mode);
   return {};
+}
+
+}  // namespace
+
+std::string makePrivateDirectory(const std::string& path) {
+  bool created = false;
+  if (std::string error = ensureDirectory(path, 0700, &created); !error.empty()) return error;
+  struct stat st {};
+  if (!created && stat(path.c_str(), &st) == 0 && (st.st_mode & 0777) != 0700) {
+    chmod(path.c_str(), 0700);
+  }
+  return {};
+}
+
+std::string makeSharedDirectory(const std::string& path) {
+  bool created = false;
+  return ensureDirectory(path, 0700, &created);
 }
 
 int openPrivateFile(const std::string& path, int flags) {

@@ -5,10 +5,18 @@
 
 namespace pilvo {
 
-// Creates `path` and any missing parents. The last component is made 0700
-// (and tightened to 0700 if it already exists). Returns an empty string on
-// success, otherwise a description of the error for the user.
+// Creates `path`, a directory that belongs to Pilvo alone (<data>/pilvo, say).
+// Missing parents are ordinary directories (0755 less the umask): they are
+// shared with other programs. The last component is created 0700, and an
+// existing one is tightened to 0700. Returns an empty string on success,
+// otherwise a description of the error for the user.
 std::string makePrivateDirectory(const std::string& path);
+
+// Makes sure a directory Pilvo shares with other programs exists
+// ($XDG_STATE_HOME, which may even be the home directory). A missing one is
+// created 0700 (parents 0755 less the umask); an existing one is left exactly
+// as it is. Same result as makePrivateDirectory.
+std::string makeSharedDirectory(const std::string& path);
 
 // Opens `path` with `flags` (O_CREAT creates it), as a regular file that only
 // its owner may read or write: created 0600, an existing file tightened to

@@ -5,6 +5,8 @@
 
 #include "common/glib_event_loop.h"
 #include "host/main_flutter_window.h"
+#include "host/theme_icon_lookup.h"
+#include "tracking/gio_app_index_platform.h"
 #include "identity/desktop_entry_watcher.h"
 #include "settings/build_info.h"
 #include "settings/gtk_settings_platform.h"
@@ -24,6 +26,7 @@ struct AppDelegate::State {
   std::unique_ptr<x11::X11Desktop> desktop;
   std::unique_ptr<x11::X11Accessibility> accessibility;
   std::unique_ptr<tracking::X11TrackingPlatform> trackingPlatform;
+  std::unique_ptr<tracking::GioAppIndexPlatform> appIndexPlatform;
   std::unique_ptr<settings::GtkSettingsPlatform> settingsPlatform;
   std::unique_ptr<settings::SoupUpdatePlatform> updatePlatform;
   std::unique_ptr<channels::FlutterEngine> engine;
@@ -95,6 +98,8 @@ void AppDelegate::startup() {
         log(HostLogLevel::kError, "Tavik: ERROR - " + std::string(text));
       });
 
+  state->appIndexPlatform =
+      std::make_unique<tracking::GioAppIndexPlatform>(kApplicationId, lookupThemeIconFile);
   state->settingsPlatform = std::make_unique<settings::GtkSettingsPlatform>(
       settings::GtkSettingsPlatform::defaultAutostartEntry(), [this]() -> GtkWindow* {
         // The dialog belongs to the main window while it is shown; else it stands alone.
@@ -116,7 +121,7 @@ void AppDelegate::startup() {
   state_ = std::move(state);
 
   HostServices services{state_->loop.get(), state_->trackingPlatform.get(),
-                        state_->accessibility.get(), log_};
+                        state_->accessibility.get(), log_, state_->appIndexPlatform.get()};
   services.settingsPlatform = state_->settingsPlatform.get();
   services.updatePlatform = state_->updatePlatform.get();
   state_->window->awakeFromNib(services);

@@ -10,10 +10,21 @@ namespace pilvo::host {
 
 void registerHostPlugins(channels::FlutterPluginRegistrar& registrar,
                          const HostServices& services) {
-  // 1. Tracking.
+  // 1. Tracking, with the installed-application index.
+  tracking::AppIndexer indexer;
+  if (services.appIndexPlatform) {
+    indexer = tracking::makeAppIndexer(std::make_shared<tracking::AppIndexService>(
+        *services.appIndexPlatform, *services.loop,
+        [log = services.log](std::string_view line) {
+          if (log) log(HostLogLevel::kInfo, line);
+        },
+        services.makeAppIndexRunner ? services.makeAppIndexRunner() : nullptr));
+  }
   tracking::FocusTrackingPlugin::registerWith(
-      registrar, std::make_shared<tracking::FocusTrackingService>(
-                     *services.trackingPlatform, *services.accessibility, *services.loop));
+      registrar,
+      std::make_shared<tracking::FocusTrackingService>(*services.trackingPlatform,
+                                                       *services.accessibility, *services.loop),
+      std::move(indexer));
   // 2. Overlay.
   // 3. Menu bar.
   // 4. Settings.

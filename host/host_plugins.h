@@ -2,6 +2,7 @@
 // start-up order.
 #pragma once
 
+#include <functional>
 #include <memory>
 
 #include "agent/agent_platform.h"
@@ -10,6 +11,7 @@
 #include "host/host_log.h"
 #include "settings/settings_platform.h"
 #include "settings/update_platform.h"
+#include "tracking/app_index_service.h"
 #include "tracking/tracking_platform.h"
 
 namespace pilvo::host {
@@ -24,6 +26,10 @@ struct HostServices {
   tracking::TrackingPlatform* trackingPlatform = nullptr;
   Accessibility* accessibility = nullptr;
   HostLogSink log;
+  // Without one, "indexAllApps" answers an empty list.
+  tracking::AppIndexPlatform* appIndexPlatform = nullptr;
+  // Runs the index's work off the main loop; unset: a thread per call.
+  std::function<std::unique_ptr<tracking::BackgroundRunner>()> makeAppIndexRunner;
   // Settings: launch at login and the save dialog; without it the settings
   // channel is not registered.
   settings::SettingsPlatform* settingsPlatform = nullptr;

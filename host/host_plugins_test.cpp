@@ -2,11 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include "channels/standard_codec.h"
 #include "testing/fake_accessibility.h"
+#include "testing/fake_app_index_platform.h"
 #include "testing/fake_event_loop.h"
+#include "testing/fake_flutter_ui.h"
 #include "testing/fake_settings_platform.h"
 #include "testing/fake_tracking_platform.h"
 #include "testing/fake_update_platform.h"
+#include "testing/inline_runner.h"
+#include "testing/temp_dir.h"
 
 namespace pilvo::host {
 namespace {
@@ -39,6 +44,40 @@ TEST(HostStartUpTest, RegistersStandardPluginsThenOwnPluginsThenSidebar) {
                    "channel:com.pilvo/updater", "delegate:TavikPlugins:com.pilvo/updater",
                    "channel:com.tavik/sidebar"});
   EXPECT_EQ(engine.registrationLog(), expected);
+}
+
+// The index answers over the tracking channel; when the system's database
+// yields nothing, the host log gets the one fallback line.
+TEST(HostStartUpTest, IndexAllAppsAnswersPairsAndLogsTheFallbackThroughTheHostLog) {
+  testing::TempDir dir;
+  g_mkdir_with_parents(dir.file("data/applications").c_str(), 0700);
+  testing::writeFile(dir.file("data/applications/org.example.Editor.desktop"),
+                     "[Desktop Entry]\nType=Application\nName=Editor\nExec=true\n");
+  testing::FakeEventLoop loop;
+  testing::FakeTrackingPlatform platform;
+  testing::FakeAccessibility accessibility;
+  testing::FakeAppIndexPlatform index;
+  index.dataDirs = {dir.file("data")};
+  index.iconDir = dir.file("data/app_icons");
+  std::vector<std::pair<HostLogLevel, std::string>> lines;
+  channels::FlutterEngine engine{loop, [](const std::string&) {}};
+  registerChannels(
+      engine, {&loop, &platform, &accessibility,
+               [&](HostLogLevel level, std::string_view text) { lines.emplace_back(level, text); },
+               &index, [] { return std::make_unique<testing::InlineRunner>(); }});
+
+  testing::FakeFlutterUi ui(engine.binaryMessenger());
+  auto reply = ui.sendRaw("com.tavik/tracking", channels::encodeMethodCall({"indexAllApps", {}}));
+  loop.runUntilIdle();
+  ASSERT_TRUE(*reply);
+  using channels::Value;
+  using channels::ValueList;
+  EXPECT_EQ(*channels::decodeMethodResponse(**reply).value,
+            channels::MethodResponse(
+                Value(ValueList{Value(ValueList{Value("org.example.Editor"), Value("Editor")})})));
+  const std::vector<std::pair<HostLogLevel, std::string>> expected = {
+      {HostLogLevel::kInfo, "Tavik: mdfind failed, falling back to directory scan"}};
+  EXPECT_EQ(lines, expected);
 }
 
 }  // namespace

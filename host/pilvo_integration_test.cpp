@@ -1,21 +1,26 @@
 // The real `pilvo` in an X session (Xvfb + openbox + D-Bus), driven the way a
 // user and an interface would: pilvoctl for the channels, wmctrl/xprop for
 // what the window manager sees. Every wait polls with a deadline.
+#include <gdk-pixbuf/gdk-pixbuf.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <future>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "testing/temp_dir.h"
@@ -91,7 +96,8 @@ class PilvoIntegrationTest : public ::testing::Test {
   static void SetUpTestSuite() {
     dir_ = new pilvo::testing::TempDir();
     const std::string root = dir_->path();
-    shell("cd '" + root + "' && mkdir -m 700 home config data data/applications run");
+    shell("cd '" + root + "' && mkdir -m 700 home config data data/applications run pictures &&" +
+          " mkdir -p data/icons/hicolor/48x48/apps");
     setenv("HOME", (root + "/home").c_str(), 1);
     setenv("XDG_CONFIG_HOME", (root + "/config").c_str(), 1);
     setenv("XDG_DATA_HOME", (root + "/data").c_str(), 1);
@@ -102,6 +108,23 @@ class PilvoIntegrationTest : public ::testing::Test {
                                     "\nExec=xterm -class Pilvo" + name +
                                     " -e sleep 120\nStartupWMClass=Pilvo" + name + "\n");
     }
+    // Menu entries with icons: a theme name (PNG in the user's hicolor
+    // folder), an absolute SVG path; one entry off the menu.
+    auto menuEntry = [&](const std::string& id, const std::string& keys) {
+      pilvo::testing::writeFile(root + "/data/applications/" + id + ".desktop",
+                                "[Desktop Entry]\nType=Application\nExec=true\n" + keys + "\n");
+    };
+    menuEntry("org.example.Themed", "Name=Themed\nIcon=org.example.Themed");
+    menuEntry("org.example.Absolute", "Name=Absolute\nIcon=" + root + "/pictures/absolute.svg");
+    menuEntry("org.example.OffMenu", "Name=Off menu\nNoDisplay=true\nIcon=org.example.Themed");
+    GdkPixbuf* png = gdk_pixbuf_new(GDK_COLORSPACE_RGB, TRUE, 8, 48, 48);
+    gdk_pixbuf_fill(png, 0x2288eeff);
+    gdk_pixbuf_save(png, (root + "/data/icons/hicolor/48x48/apps/org.example.Themed.png").c_str(),
+                    "png", nullptr, nullptr);
+    g_object_unref(png);
+    pilvo::testing::writeFile(root + "/pictures/absolute.svg",
+                              R"(<svg xmlns="http://www.w3.org/2000/svg" width="20" height="40">)"
+                              R"(<rect width="20" height="40" fill="#0a0"/></svg>)");
     shell("cp '" + env("PILVO_SOURCE_DIR", "..") + "/resources/com.pilvo.Pilvo.desktop' '" + root +
           "/data/applications/'");
     socket_ = root + "/run/pilvo/host.sock";
@@ -158,13 +181,60 @@ TEST_F(PilvoIntegrationTest, TrackingAnswersWhatTheWindowManagerShows) {
   EXPECT_EQ(call("getAppSupportPath"), Json(dir_->path() + "/data"));
   EXPECT_EQ(call("hasPermissions"), Json(true));
   EXPECT_EQ(call("requestPermissions"), Json(nullptr));
-  EXPECT_EQ(call("indexAllApps"), Json::array());
 
   // The name of whatever xprop reports as active.
   ASSERT_TRUE(focus(*windowOfClass("PilvoProbe")));
   EXPECT_EQ(call("getActiveAppName"), Json("Probe"));
   ASSERT_TRUE(focus(*windowOfClass("com.pilvo.Pilvo")));
   EXPECT_EQ(call("getActiveAppName"), Json("Pilvo"));
+}
+
+TEST_F(PilvoIntegrationTest, IndexAllAppsAnswersTheMenuAndLeavesOneIconPerIdentifier) {
+  // Two calls at once: each is answered in full, and alike.
+  auto second = std::async(std::launch::async, [] { return call("indexAllApps"); });
+  const std::optional<Json> answer = call("indexAllApps");
+  ASSERT_TRUE(answer && answer->is_array()) << (answer ? answer->dump() : "no answer");
+  EXPECT_EQ(second.get(), answer);
+
+  std::vector<std::string> ids;
+  for (const Json& app : *answer) {
+    ASSERT_TRUE(app.is_array() && app.size() == 2 && app[0].is_string() && app[1].is_string())
+        << app.dump();
+    ids.push_back(app[0]);
+  }
+  EXPECT_EQ(std::set<std::string>(ids.begin(), ids.end()).size(), ids.size()) << "repeated IDs";
+  for (const char* id : {"org.example.Probe", "org.example.Launchable", "org.example.Themed",
+                         "org.example.Absolute"}) {
+    const std::string name = std::string(id).substr(12);
+    EXPECT_NE(std::find(answer->begin(), answer->end(), Json::array({id, name})), answer->end())
+        << id;
+  }
+  for (const char* id : {"com.pilvo.Pilvo", "org.example.OffMenu"}) {
+    EXPECT_EQ(std::find(ids.begin(), ids.end(), id), ids.end()) << id;
+  }
+
+  // Icons beside pilvo/ in the data directory, by ID, 32 x 32 RGBA.
+  const std::string icons = dir_->path() + "/data/app_icons/";
+  for (const char* id : {"org.example.Themed", "org.example.Absolute"}) {
+    GdkPixbuf* icon = gdk_pixbuf_new_from_file((icons + id + ".png").c_str(), nullptr);
+    ASSERT_NE(icon, nullptr) << id;
+    EXPECT_EQ(std::tuple(gdk_pixbuf_get_width(icon), gdk_pixbuf_get_height(icon),
+                         gdk_pixbuf_get_has_alpha(icon)),
+              std::tuple(32, 32, TRUE))
+        << id;
+    g_object_unref(icon);
+  }
+  EXPECT_NE(access((icons + "org.example.Probe.png").c_str(), F_OK), 0) << "Probe has no Icon";
+  EXPECT_NE(access((icons + "org.example.OffMenu.png").c_str(), F_OK), 0);
+
+  // A later call leaves the files as they are.
+  struct stat before {};
+  struct stat after {};
+  ASSERT_EQ(stat((icons + "org.example.Themed.png").c_str(), &before), 0);
+  EXPECT_EQ(call("indexAllApps"), answer);
+  ASSERT_EQ(stat((icons + "org.example.Themed.png").c_str(), &after), 0);
+  EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+  EXPECT_EQ(after.st_ino, before.st_ino);
 }
 
 TEST_F(PilvoIntegrationTest, ActivateAppBringsRunningAppForwardOrLaunchesIt) {

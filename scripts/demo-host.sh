@@ -69,8 +69,19 @@ if [ -n "$target" ]; then
   echo "(the front changed $(( ($(date +%s%N) - start) / 1000000 )) ms after the answer)"
   printf '%-24s %s\n' "(front after)" "$(track getActiveAppName)"
 fi
+
 printf '%-24s %s\n' "activateApp 42" "$(track activateApp '{"bundleId": 42}')"
 printf '%-24s ' "noSuchMethod"; track noSuchMethod || echo "(exit status $?: not implemented)"
+
+echo
+echo "== Installed applications (pilvoctl call com.tavik/tracking indexAllApps)"
+start=$(date +%s%N)
+apps=$(track indexAllApps)
+count=0
+[ "$apps" != "[]" ] && count=$(( $(grep -o '\],\[' <<<"$apps" | wc -l) + 1 ))
+echo "answered in $(( ($(date +%s%N) - start) / 1000000 )) ms: $count applications; the first few:"
+sed 's/\],\[/]\n[/g; s/^\[\[/[/; s/\]\]$/]/' <<<"$apps" | head -n 5 | sed 's/^/  /'
+echo "icons in $data/app_icons: $(find "$data/app_icons" -name '*.png' 2>/dev/null | wc -l)"
 
 echo
 echo "== Sidebar button (pilvoctl listen com.tavik/sidebar, then a click on the button)"

@@ -7,8 +7,11 @@ packages=(
   # toolchain
   build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
   # libraries
-  libglib2.0-dev libsqlite3-dev libx11-dev libxi-dev libxres-dev libxtst-dev
-  libgtk-3-dev libwebkit2gtk-4.1-dev nlohmann-json3-dev libsoup-3.0-dev libxml2-dev
+  libglib2.0-dev libsqlite3-dev libx11-dev libxi-dev libxres-dev libxss-dev libxtst-dev
+  libgtk-3-dev libwebkit2gtk-4.1-dev nlohmann-json3-dev libgdk-pixbuf-2.0-dev
+  libsoup-3.0-dev libxml2-dev
+  # SVG application icons through GdkPixbuf
+  librsvg2-common hicolor-icon-theme
   # tests and benchmarks
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   sqlite3 xvfb openbox xdotool wmctrl x11-utils x11-apps xterm dbus dbus-x11

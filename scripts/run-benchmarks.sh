@@ -19,6 +19,10 @@ echo "== Agent under a title flood"
 PILVO_FORCE_XVFB=1 "$here/with-x-session.sh" "$build/bench/agent_title_bench" \
   "$build/agent/pilvo-agent" "$([ "${QUICK:-0}" = 1 ] && echo 2 || echo 10)" 1000
 echo
+echo "== Host: installed-application index"
+PILVO_FORCE_XVFB=1 "$here/with-x-session.sh" "$build/bench/app_index_bench" \
+  "$build/host/pilvo" "$build/channels/pilvoctl" "$([ "${QUICK:-0}" = 1 ] && echo 50 || echo 500)"
+echo
 echo "== Channel layer: codec"
 "$build/bench/channels_codec_bench"
 echo

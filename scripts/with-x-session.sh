@@ -26,16 +26,37 @@ trap cleanup EXIT
 trap 'exit 130' INT TERM
 
 # -displayfd lets Xvfb pick a free display number and tell us when it is ready.
-Xvfb -displayfd 3 -screen 0 1920x1080x24 -nolisten tcp 3>"$workdir/display" 2>"$workdir/xvfb.log" &
-pids+=($!)
-for _ in $(seq 100); do
-  [ -s "$workdir/display" ] && break
-  sleep 0.05
+# Two servers starting at once may both pick the same number; the one that
+# loses exits, so a server that is not alive and answering is started again.
+started=0
+for attempt in 1 2 3 4 5; do
+  : >"$workdir/display"
+  Xvfb -displayfd 3 -screen 0 1920x1080x24 -nolisten tcp 3>"$workdir/display" 2>"$workdir/xvfb.log" &
+  xvfb=$!
+  for _ in $(seq 100); do
+    [ -s "$workdir/display" ] && break
+    kill -0 "$xvfb" 2>/dev/null || break
+    sleep 0.05
+  done
+  if [ -s "$workdir/display" ]; then
+    display=":$(head -n1 "$workdir/display")"
+    for _ in $(seq 40); do
+      xprop -display "$display" -root >/dev/null 2>&1 && break
+      sleep 0.05
+    done
+    sleep 0.1
+    if kill -0 "$xvfb" 2>/dev/null && xprop -display "$display" -root >/dev/null 2>&1; then
+      pids+=("$xvfb")
+      started=1
+      break
+    fi
+  fi
+  kill "$xvfb" 2>/dev/null; wait "$xvfb" 2>/dev/null
 done
-if [ ! -s "$workdir/display" ]; then
+if [ "$started" != 1 ]; then
   echo "with-x-session: Xvfb did not start:" >&2; cat "$workdir/xvfb.log" >&2; exit 1
 fi
-export DISPLAY=":$(head -n1 "$workdir/display")"
+export DISPLAY="$display"
 unset WAYLAND_DISPLAY
 export WEBKIT_DISABLE_COMPOSITING_MODE=1
 export GDK_BACKEND=x11

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <limits>
 
 #include "agent/agent_platform.h"
 #include "testing/fake_event_loop.h"
@@ -16,6 +17,7 @@ class FakeInputIdleness final : public InputIdleness {
   explicit FakeInputIdleness(const FakeEventLoop* loop = nullptr);
 
   double secondsSinceLastEvent(InputKind kind) override;
+  void forgetInputSoFar() override { setAllSecondsSince(std::numeric_limits<double>::infinity()); }
 
   // Test controls.
   void setSecondsSince(InputKind kind, double seconds);

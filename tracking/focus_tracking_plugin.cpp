@@ -18,6 +18,20 @@ Value stringList(const std::vector<std::string>& strings) {
 
 }  // namespace
 
+AppIndexer makeAppIndexer(std::shared_ptr<AppIndexService> index) {
+  return [index = std::move(index)](std::unique_ptr<channels::FlutterResult> result) {
+    std::shared_ptr<channels::FlutterResult> pending = std::move(result);
+    index->indexAllApps([pending](std::vector<IndexedApp> apps) {
+      ValueList answer;
+      answer.reserve(apps.size());
+      for (IndexedApp& app : apps) {
+        answer.emplace_back(ValueList{Value(std::move(app.id)), Value(std::move(app.name))});
+      }
+      pending->success(Value(std::move(answer)));
+    });
+  };
+}
+
 FocusTrackingPlugin::FocusTrackingPlugin(std::shared_ptr<FocusTrackingService> service,
                                          AppIndexer indexer)
     : service_(std::move(service)), indexer_(std::move(indexer)) {}

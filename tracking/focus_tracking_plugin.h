@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "channels/flutter_engine.h"
+#include "tracking/app_index_service.h"
 #include "tracking/focus_tracking_service.h"
 
 namespace pilvo::tracking {
@@ -19,6 +20,9 @@ inline constexpr const char* kTrackingChannelName = "com.tavik/tracking";
 // Builds the installed-application index and answers `result` once it is done
 // (possibly later). Without one, "indexAllApps" answers an empty list.
 using AppIndexer = std::function<void(std::unique_ptr<channels::FlutterResult> result)>;
+
+// The indexer that answers through `index`: a list of [ID, display name] pairs.
+AppIndexer makeAppIndexer(std::shared_ptr<AppIndexService> index);
 
 class FocusTrackingPlugin final : public channels::FlutterPlugin {
  public:

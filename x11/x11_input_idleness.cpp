@@ -1,7 +1,11 @@
 #include "x11/x11_input_idleness.h"
 
 #include <X11/extensions/XInput2.h>
+#include <X11/extensions/scrnsaver.h>
 #include <glib.h>
+
+#include <limits>
+#include <optional>
 
 namespace pilvo::x11 {
 namespace {
@@ -21,6 +25,21 @@ size_t slot(InputKind kind) {
 }
 
 constexpr int kLeftButton = 1;
+
+// Seconds since the server last saw input of any kind, where it keeps count.
+std::optional<double> serverIdleSeconds(Display* display, Window root) {
+  int event = 0;
+  int error = 0;
+  if (!XScreenSaverQueryExtension(display, &event, &error)) return std::nullopt;
+  XScreenSaverInfo* info = XScreenSaverAllocInfo();
+  if (!info) return std::nullopt;
+  std::optional<double> seconds;
+  if (XScreenSaverQueryInfo(display, root, info)) {
+    seconds = static_cast<double>(info->idle) / 1000.0;
+  }
+  XFree(info);
+  return seconds;
+}
 
 }  // namespace
 
@@ -61,6 +80,11 @@ X11InputIdleness::X11InputIdleness(XConnection& connection, MonotonicClock clock
       {XIAllDevices, sizeof(devices), devices},
   };
   XISelectEvents(display, connection_.root(), masks, 2);
+  // Asked after selecting the raw events, so input in between is not lost:
+  // its events, dispatched later, move the starting point forward.
+  if (const auto idle = serverIdleSeconds(display, connection_.root())) {
+    last_.fill(clock_() - *idle);
+  }
   refreshDevices();
   refreshModifiers();
   connection_.flush();
@@ -82,6 +106,8 @@ double X11InputIdleness::secondsSinceLastEvent(InputKind kind) {
   if (!available_) return 0;
   return std::max(0.0, clock_() - last_[slot(kind)]);
 }
+
+void X11InputIdleness::forgetInputSoFar() { last_.fill(-std::numeric_limits<double>::infinity()); }
 
 void X11InputIdleness::refreshDevices() {
   scrollValuators_.clear();

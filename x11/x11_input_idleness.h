@@ -6,6 +6,11 @@
 // valuators); XI_RawButtonPress of button 1. Not counted: scrolling (buttons
 // 4-7, scroll valuators), other buttons, releases, modifier keys.
 //
+// Before the first input seen, the X server's own idle counter (MIT-SCREEN-SAVER)
+// is the starting point, so a start while the user is away counts the time
+// before the start. It counts every kind of input, so it never makes the user
+// look idler than the raw events would.
+//
 // Cost: only those raw events plus device-hierarchy changes are selected, on
 // the root window only; each event stores a timestamp. Nothing runs on a timer.
 #pragma once
@@ -35,9 +40,13 @@ class X11InputIdleness final : public InputIdleness {
   explicit X11InputIdleness(XConnection& connection, MonotonicClock clock = {});
   ~X11InputIdleness() override;
 
-  // Before any input of a kind: the time since this object was created.
-  // Without XInput 2.1 nothing is seen and every value stays 0 (never idle).
+  // Before any input of a kind: the server's idle time when this object was
+  // created plus the time since (without the screen-saver extension: the time
+  // since creation). Without XInput 2.1 nothing is seen and every value stays
+  // 0 (never idle).
   double secondsSinceLastEvent(InputKind kind) override;
+  // Until the next input of a kind, that kind reads infinite.
+  void forgetInputSoFar() override;
 
   bool available() const { return available_; }
   // Why raw input is not available; empty when it is.

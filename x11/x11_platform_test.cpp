@@ -4,12 +4,14 @@
 //
 // gtest first: Xlib's macros (None, Bool) clash with its names.
 // clang-format off
+#include <gmock/gmock.h>
 #include "x11/platform_contract.h"
 #include "x11/x11_platform.h"
 // clang-format on
 
 #include <X11/Xatom.h>
 #include <X11/Xutil.h>
+#include <X11/extensions/scrnsaver.h>
 #include <glib.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -18,6 +20,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <limits>
 #include <tuple>
 
 #include "common/glib_event_loop.h"
@@ -339,34 +342,76 @@ TEST(X11DesktopTest, EventsReadByARoundTripOutsideDispatchAreNotLeftBehind) {
   EXPECT_TRUE(waitUntil([&] { return driver.desktop().activeWindow() == second; }));
 }
 
+// Seconds since the server last saw input, read on the test's own connection.
+double serverIdle() {
+  Display* display = XOpenDisplay(nullptr);
+  XScreenSaverInfo* info = XScreenSaverAllocInfo();
+  const bool ok =
+      display && info && XScreenSaverQueryInfo(display, DefaultRootWindow(display), info);
+  const double seconds = ok ? static_cast<double>(info->idle) / 1000.0 : -1;
+  XFree(info);
+  if (display) XCloseDisplay(display);
+  return seconds;
+}
+
 TEST(X11InputIdlenessTest, OnlyKeysPointerMotionAndLeftClicksCountAsInput) {
   X11DesktopDriver driver;
   double now = 1000;
   X11InputIdleness idleness(driver.connection(), [&] { return now; });
   ASSERT_TRUE(idleness.available()) << idleness.problem();
+  // Where the ages start: the server's idle time at creation.
+  const double before = idleness.secondsSinceLastEvent(InputKind::kKeyDown);
   now = 1100;
   // Runs xdotool, waits until its raw event has been read, and gives the ages
   // of key, motion and left-button input.
   using Ages = std::vector<double>;
   const auto input = [&](const std::string& args) {
-    const uint64_t before = idleness.rawEventsSeen();
+    const uint64_t seen = idleness.rawEventsSeen();
     EXPECT_TRUE(run("xdotool " + args));
-    EXPECT_TRUE(driver.settle([&] { return idleness.rawEventsSeen() > before; }));
+    EXPECT_TRUE(driver.settle([&] { return idleness.rawEventsSeen() > seen; }));
     return Ages{idleness.secondsSinceLastEvent(InputKind::kKeyDown),
                 idleness.secondsSinceLastEvent(InputKind::kMouseMoved),
                 idleness.secondsSinceLastEvent(InputKind::kLeftMouseDown)};
   };
+  using ::testing::DoubleNear;
+  using ::testing::Pointwise;
   // Scrolling (buttons 4/5, maybe with emulated scroll valuators), another
   // button (3 would open openbox's root menu) and a modifier alone.
   for (const char* args : {"click 4", "click 5", "click 8", "key Shift_L"}) {
-    EXPECT_EQ(input(args), Ages(3, 100)) << args;
+    EXPECT_THAT(input(args), Pointwise(DoubleNear(1e-6), Ages(3, 100 + before))) << args;
   }
   now = 1200;  // XTest motion (absolute moves warp)
-  EXPECT_EQ(input("mousemove_relative -- -7 5"), (Ages{200, 0, 200}));
+  EXPECT_THAT(input("mousemove_relative -- -7 5"),
+              Pointwise(DoubleNear(1e-6), Ages{200 + before, 0, 200 + before}));
   now = 1210;
-  EXPECT_EQ(input("click 1"), (Ages{210, 10, 0}));
+  EXPECT_THAT(input("click 1"), Pointwise(DoubleNear(1e-6), Ages{210 + before, 10, 0}));
   now = 1220;
   EXPECT_EQ(input("key a"), (Ages{0, 20, 10}));
+
+  // Before a sleep: what was seen no longer counts, until new input.
+  idleness.forgetInputSoFar();
+  EXPECT_EQ(idleness.secondsSinceLastEvent(InputKind::kKeyDown),
+            std::numeric_limits<double>::infinity());
+  now = 1230;
+  EXPECT_EQ(input("key b")[0], 0);
+}
+
+TEST(X11InputIdlenessTest, TimeWithoutInputBeforeTheStartCounts) {
+  X11DesktopDriver driver;
+  ASSERT_TRUE(run("xdotool mousemove_relative -- 3 3"));
+  // Xvfb keeps the server's idle counter; give it a second without input.
+  ASSERT_TRUE(waitUntil([] { return serverIdle() >= 1.0; }, 10s)) << serverIdle();
+  const double atLeast = serverIdle();
+  double now = 5000;
+  X11InputIdleness idleness(driver.connection(), [&] { return now; });
+  const double atMost = serverIdle();
+  ASSERT_TRUE(idleness.available()) << idleness.problem();
+  for (InputKind kind : {InputKind::kKeyDown, InputKind::kMouseMoved, InputKind::kLeftMouseDown}) {
+    EXPECT_GE(idleness.secondsSinceLastEvent(kind), atLeast - 1e-6);
+    EXPECT_LE(idleness.secondsSinceLastEvent(kind), atMost + 1e-6);
+  }
+  now = 5010;
+  EXPECT_GE(idleness.secondsSinceLastEvent(InputKind::kKeyDown), atLeast + 10 - 1e-6);
 }
 
 TEST(X11PlatformTest, LostDisplayIsReportedOnceWithoutBusyLoopAndMissingOneExplained) {
