@@ -1,7 +1,8 @@
 // The settings channel of the real `pilvo` in an X session: the autostart
 // entry it writes and removes, and the save dialog driven with xdotool as a
 // user would (type a name and confirm, cancel, a second request while one
-// dialog is open). Every wait is bounded.
+// dialog is open); at the end the updater's "restartAndUpdate" quits it.
+// Every wait is bounded.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -57,13 +58,18 @@ class SettingsIntegrationTest : public ::testing::Test {
     }
   }
   static void TearDownTestSuite() {
+    // "restartAndUpdate" quits through the normal path: exit status 0, socket gone.
     if (pilvo_ > 0) {
-      kill(pilvo_, SIGTERM);
-      int status = 0;
+      run("'" + kBuildDir + "/channels/pilvoctl' --socket '" + socket_ +
+          "' --timeout 5 call com.pilvo/updater restartAndUpdate");
+      int status = -1;
       if (!waitUntil([&] { return waitpid(pilvo_, &status, WNOHANG) == pilvo_; }, 10)) {
+        ADD_FAILURE() << "restartAndUpdate did not quit pilvo";
         kill(pilvo_, SIGKILL);
         waitpid(pilvo_, &status, 0);
       }
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+      EXPECT_NE(access(socket_.c_str(), F_OK), 0) << "socket left behind";
     }
     delete dir_;
   }
