@@ -3,6 +3,8 @@
 #include <gio/gdesktopappinfo.h>
 #include <gtk/gtk.h>
 
+#include <string_view>
+
 #include "settings/built_in_desktop_entry.h"
 
 namespace pilvo::settings {
@@ -77,6 +79,10 @@ AutostartEntry GtkSettingsPlatform::defaultAutostartEntry() {
   if (char* self = g_file_read_link("/proc/self/exe", nullptr)) {
     program = self;
     g_free(self);
+    // After the package manager replaced the running program, the kernel
+    // names the old file "PATH (deleted)"; the new one lies at PATH.
+    constexpr std::string_view kDeleted = " (deleted)";
+    if (program.ends_with(kDeleted)) program.resize(program.size() - kDeleted.size());
   }
   return AutostartEntry(g_get_user_config_dir(), std::move(entryText), std::move(program));
 }
