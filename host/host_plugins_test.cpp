@@ -3,14 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "channels/standard_codec.h"
-#include "testing/fake_accessibility.h"
-#include "testing/fake_app_index_platform.h"
-#include "testing/fake_event_loop.h"
+#include "host/host_test_support.h"
 #include "testing/fake_flutter_ui.h"
-#include "testing/fake_settings_platform.h"
-#include "testing/fake_tracking_platform.h"
-#include "testing/fake_update_platform.h"
-#include "testing/inline_runner.h"
 #include "testing/temp_dir.h"
 
 namespace pilvo::host {
@@ -19,16 +13,8 @@ namespace {
 // The channels' answers are proven end to end by host_window_test and
 // pilvo_integration_test; here only the start-up order, which nothing else sees.
 TEST(HostStartUpTest, RegistersStandardPluginsThenOwnPluginsThenSidebar) {
-  testing::FakeEventLoop loop;
-  testing::FakeTrackingPlatform platform;
-  testing::FakeAccessibility accessibility;
-  testing::FakeSettingsPlatform settings;
-  testing::FakeUpdatePlatform updates;
-  channels::FlutterEngine engine{loop, [](const std::string&) {}};
-  HostServices services{&loop, &platform, &accessibility, nullptr};
-  services.settingsPlatform = &settings;
-  services.updatePlatform = &updates;
-  registerChannels(engine, services);
+  test::FakeHost host;
+  host.start();
 
   std::vector<std::string> expected;
   for (const char* registrar :
@@ -43,7 +29,7 @@ TEST(HostStartUpTest, RegistersStandardPluginsThenOwnPluginsThenSidebar) {
                    "channel:com.tavik/settings", "delegate:TavikPlugins:com.tavik/settings",
                    "channel:com.pilvo/updater", "delegate:TavikPlugins:com.pilvo/updater",
                    "channel:com.tavik/sidebar"});
-  EXPECT_EQ(engine.registrationLog(), expected);
+  EXPECT_EQ(host.engine.registrationLog(), expected);
 }
 
 // The index answers over the tracking channel; when the system's database

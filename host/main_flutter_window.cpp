@@ -1,6 +1,10 @@
 #include "host/main_flutter_window.h"
 
+#include <X11/Xatom.h>
+#include <gdk/gdkx.h>
+
 #include <algorithm>
+#include <array>
 #include <cstdlib>
 #include <utility>
 
@@ -111,9 +115,24 @@ MainFlutterWindow::MainFlutterWindow(GtkApplication* application, channels::Flut
   g_signal_connect(window_, "delete-event", G_CALLBACK(onDeleteEvent), this);
   g_signal_connect(window_, "screen-changed", G_CALLBACK(onScreenChanged), this);
   g_signal_connect(window_, "map-event", G_CALLBACK(onMapEvent), this);
+  g_signal_connect(window_, "configure-event", G_CALLBACK(onConfigureEvent), this);
+  screen_ = gtk_widget_get_screen(window_);
+  g_signal_connect(screen_, "monitors-changed", G_CALLBACK(onMonitorsChanged), this);
+  // Panels appearing, leaving or changing size move the work area (_NET_WORKAREA).
+  rootWindow_ = gdk_screen_get_root_window(screen_);
+  if (rootWindow_ && GDK_IS_X11_WINDOW(rootWindow_)) {
+    gdk_window_set_events(
+        rootWindow_,
+        static_cast<GdkEventMask>(gdk_window_get_events(rootWindow_) | GDK_PROPERTY_CHANGE_MASK));
+    gdk_window_add_filter(rootWindow_, onRootEvent, this);
+  } else {
+    rootWindow_ = nullptr;
+  }
 }
 
 MainFlutterWindow::~MainFlutterWindow() {
+  if (rootWindow_) gdk_window_remove_filter(rootWindow_, onRootEvent, this);
+  g_signal_handlers_disconnect_by_data(screen_, this);
   g_signal_handlers_disconnect_by_data(window_, this);
   if (sidebarButton_) g_signal_handlers_disconnect_by_data(sidebarButton_, this);
   gtk_widget_destroy(window_);
@@ -126,13 +145,15 @@ void MainFlutterWindow::awakeFromNib(const HostServices& services) {
   setupSidebarButton();
   gtk_window_set_resizable(GTK_WINDOW(window_), TRUE);
   gtk_window_set_deletable(GTK_WINDOW(window_), TRUE);
+  // The title buttons (which, and on which side) follow the desktop's own
+  // layout, gtk-decoration-layout; the sidebar button stays at the leading edge.
   gtk_header_bar_set_show_close_button(GTK_HEADER_BAR(headerBar_), TRUE);
-  gtk_header_bar_set_decoration_layout(GTK_HEADER_BAR(headerBar_), ":minimize,maximize,close");
-  // GTK measures a window with client-side decorations by its content, as
-  // gtk_window_get_size() and gtk_window_resize() do; the minimum goes there too.
-  gtk_widget_set_size_request(content_, kMinWindowWidth, kMinWindowHeight);
-  restoreFrame();
+  // The style sheet sets the title bar's height, which the minimum size and
+  // the placement leave room for, so it comes first.
   applyTranslucentStyle();
+  updateMinimumSize();
+  restoreFrame();
+  updateMinimumSize();  // on the monitor the window is to appear on
 }
 
 void MainFlutterWindow::setupSidebarButton() {
@@ -182,11 +203,13 @@ void MainFlutterWindow::restoreFrame() {
   std::optional<WindowFrame> frame =
       ::pilvo::host::restoreFrame(defaults_.stringForKey(kMainWindowFrameKey));
   if (!frame) {
-    gtk_window_set_default_size(GTK_WINDOW(window_), kDefaultContentWidth, kDefaultContentHeight);
+    const ContentSize size = fitContentSize({kDefaultContentWidth, kDefaultContentHeight},
+                                            currentWorkarea(), decorationSize());
+    gtk_window_set_default_size(GTK_WINDOW(window_), size.width, size.height);
     gtk_window_set_position(GTK_WINDOW(window_), GTK_WIN_POS_CENTER);
     return;
   }
-  const ScreenRect place = placeRestoredFrame(*frame, screenLayout());
+  const ScreenRect place = placeRestoredFrame(*frame, screenLayout(), decorationSize());
   gtk_window_set_position(GTK_WINDOW(window_), GTK_WIN_POS_NONE);
   gtk_window_set_default_size(GTK_WINDOW(window_), place.width, place.height);
   gtk_window_resize(GTK_WINDOW(window_), place.width, place.height);
@@ -215,6 +238,105 @@ ScreenLayout MainFlutterWindow::screenLayout() const {
   }
   layout.height = bottom;
   return layout;
+}
+
+ScreenRect MainFlutterWindow::currentWorkarea() const {
+  GdkDisplay* display = gtk_widget_get_display(window_);
+  GdkWindow* gdkWindow = gtk_widget_get_window(window_);
+  GdkMonitor* monitor = nullptr;
+  if (gdkWindow && gtk_widget_get_mapped(window_)) {
+    monitor = gdk_display_get_monitor_at_window(display, gdkWindow);
+  } else if (requestedPlace_) {
+    // The middle of the title bar.
+    monitor =
+        gdk_display_get_monitor_at_point(display, requestedPlace_->x + requestedPlace_->width / 2,
+                                         requestedPlace_->y + kReachableStripHeight / 2);
+  }
+  if (!monitor) monitor = gdk_display_get_primary_monitor(display);
+  if (!monitor && gdk_display_get_n_monitors(display) > 0) {
+    monitor = gdk_display_get_monitor(display, 0);
+  }
+  if (!monitor) return {};
+  GdkRectangle area;
+  gdk_monitor_get_workarea(monitor, &area);
+  return {area.x, area.y, area.width, area.height};
+}
+
+namespace {
+
+// A property of four CARDINALs (left, right, top, bottom) on `window`, as
+// _NET_FRAME_EXTENTS and _GTK_FRAME_EXTENTS are; nullopt when it is not set.
+std::optional<std::array<long, 4>> frameExtents(GdkWindow* window, const char* name) {
+  GdkDisplay* display = gdk_window_get_display(window);
+  Atom type = None;
+  int format = 0;
+  unsigned long count = 0, after = 0;
+  unsigned char* data = nullptr;
+  gdk_x11_display_error_trap_push(display);
+  const int status = XGetWindowProperty(GDK_DISPLAY_XDISPLAY(display), GDK_WINDOW_XID(window),
+                                        gdk_x11_get_xatom_by_name_for_display(display, name), 0, 4,
+                                        False, XA_CARDINAL, &type, &format, &count, &after, &data);
+  gdk_x11_display_error_trap_pop_ignored(display);
+  std::optional<std::array<long, 4>> extents;
+  if (status == Success && data && type == XA_CARDINAL && format == 32 && count == 4) {
+    const long* values = reinterpret_cast<const long*>(data);  // Xlib hands 32-bit items as long
+    extents = std::array<long, 4>{values[0], values[1], values[2], values[3]};
+  }
+  if (data) XFree(data);
+  return extents;
+}
+
+}  // namespace
+
+Decoration MainFlutterWindow::decorationSize() const {
+  // What GTK puts around the content: the title bar above it and the border
+  // of the client-side decorations (resize margins, shadows) on every side.
+  // gtk_window_get_size() counts neither, gtk_window_get_position() lies
+  // inside the border.
+  int windowWidth = 0, windowHeight = 0, contentWidth = 0, contentHeight = 0, titleBar = 0;
+  gtk_widget_get_preferred_width(window_, &windowWidth, nullptr);
+  gtk_widget_get_preferred_height(window_, &windowHeight, nullptr);
+  gtk_widget_get_preferred_width(content_, &contentWidth, nullptr);
+  gtk_widget_get_preferred_height(content_, &contentHeight, nullptr);
+  if (gtk_widget_get_visible(headerBar_)) {
+    gtk_widget_get_preferred_height(headerBar_, &titleBar, nullptr);
+  }
+  const int borderWidth = std::max(0, windowWidth - contentWidth);
+  const int borderHeight = std::max(0, windowHeight - contentHeight - titleBar);
+  Decoration room{borderWidth / 2, borderHeight / 2, borderWidth - borderWidth / 2,
+                  titleBar + borderHeight - borderHeight / 2};
+  GdkWindow* gdkWindow = gtk_widget_get_window(window_);
+  if (!gdkWindow || !GDK_IS_X11_WINDOW(gdkWindow)) return room;
+  const int scale = std::max(1, gdk_window_get_scale_factor(gdkWindow));
+  // A window manager that knows the shadows (_GTK_FRAME_EXTENTS) lets them
+  // leave the screen; others keep the whole window on it.
+  if (gdk_x11_screen_supports_net_wm_hint(gdk_window_get_screen(gdkWindow),
+                                          gdk_atom_intern_static_string("_GTK_FRAME_EXTENTS"))) {
+    if (auto shadow = frameExtents(gdkWindow, "_GTK_FRAME_EXTENTS")) {
+      room.left = std::max(0, room.left - static_cast<int>((*shadow)[0] / scale));
+      room.right = std::max(0, room.right - static_cast<int>((*shadow)[1] / scale));
+      room.top = std::max(0, room.top - static_cast<int>((*shadow)[2] / scale));
+      room.bottom = std::max(titleBar, room.bottom - static_cast<int>((*shadow)[3] / scale));
+    }
+  }
+  // A frame the window manager draws: the position is its top-left corner.
+  if (auto frame = frameExtents(gdkWindow, "_NET_FRAME_EXTENTS")) {
+    room.right += static_cast<int>(((*frame)[0] + (*frame)[1]) / scale);
+    room.bottom += static_cast<int>(((*frame)[2] + (*frame)[3]) / scale);
+  }
+  return room;
+}
+
+void MainFlutterWindow::updateMinimumSize() {
+  const ScreenRect area = currentWorkarea();
+  const ContentSize minimum = area.width > 0 && area.height > 0
+                                  ? minimumContentSize(area, decorationSize())
+                                  : ContentSize{kMinWindowWidth, kMinWindowHeight};
+  if (minimum == minimum_) return;
+  minimum_ = minimum;
+  // GTK measures a window with client-side decorations by its content, as
+  // gtk_window_get_size() and gtk_window_resize() do; the minimum goes there too.
+  gtk_widget_set_size_request(content_, minimum.width, minimum.height);
 }
 
 ScreenRect MainFlutterWindow::currentPlace() {
@@ -279,6 +401,26 @@ gboolean MainFlutterWindow::onMapEvent(GtkWidget*, GdkEvent*, gpointer data) {
     gtk_window_move(GTK_WINDOW(self->window_), place->x, place->y);
   }
   return FALSE;
+}
+
+gboolean MainFlutterWindow::onConfigureEvent(GtkWidget*, GdkEvent*, gpointer self) {
+  static_cast<MainFlutterWindow*>(self)->updateMinimumSize();  // perhaps on another monitor now
+  return FALSE;
+}
+
+void MainFlutterWindow::onMonitorsChanged(GdkScreen*, gpointer self) {
+  static_cast<MainFlutterWindow*>(self)->updateMinimumSize();
+}
+
+GdkFilterReturn MainFlutterWindow::onRootEvent(GdkXEvent* xevent, GdkEvent*, gpointer data) {
+  auto* self = static_cast<MainFlutterWindow*>(data);
+  const XEvent* event = static_cast<const XEvent*>(xevent);
+  if (event->type == PropertyNotify &&
+      event->xproperty.atom == gdk_x11_get_xatom_by_name_for_display(
+                                   gtk_widget_get_display(self->window_), "_NET_WORKAREA")) {
+    self->updateMinimumSize();
+  }
+  return GDK_FILTER_CONTINUE;
 }
 
 void MainFlutterWindow::setBridgeState(const BridgeState& state) {

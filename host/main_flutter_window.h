@@ -64,6 +64,14 @@ class MainFlutterWindow {
   // Where the window is, in stored form.
   WindowFrame currentFrame();
   ScreenLayout screenLayout() const;
+  // The work area of the monitor the window is on (before it is shown: where
+  // it is asked to appear, else the primary monitor).
+  ScreenRect currentWorkarea() const;
+  // Room the title bar, the decorations' border and a window-manager frame
+  // take around the content.
+  Decoration decorationSize() const;
+  // The content's minimum size now in force.
+  ContentSize minimumSize() const { return minimum_; }
 
  private:
   void setupSidebarButton();
@@ -71,11 +79,17 @@ class MainFlutterWindow {
   void applyTranslucentStyle();
   void restoreFrame();
   ScreenRect currentPlace();
+  // The minimum size where it fits the work area, else what fits; again
+  // whenever the window moves, monitors change or the work area changes.
+  void updateMinimumSize();
 
   static gboolean onDeleteEvent(GtkWidget* widget, GdkEvent* event, gpointer self);
   static void onSidebarClicked(GtkButton* button, gpointer self);
   static void onScreenChanged(GtkWidget* widget, GdkScreen* previous, gpointer self);
   static gboolean onMapEvent(GtkWidget* widget, GdkEvent* event, gpointer self);
+  static gboolean onConfigureEvent(GtkWidget* widget, GdkEvent* event, gpointer self);
+  static void onMonitorsChanged(GdkScreen* screen, gpointer self);
+  static GdkFilterReturn onRootEvent(GdkXEvent* xevent, GdkEvent* event, gpointer self);
 
   channels::FlutterEngine& engine_;
   DefaultsStore& defaults_;
@@ -96,6 +110,9 @@ class MainFlutterWindow {
   std::optional<ScreenRect> requestedPlace_;
   // GTK's position minus the window's origin on the server.
   std::pair<int, int> decorationOffset_{0, 0};
+  ContentSize minimum_;
+  GdkScreen* screen_ = nullptr;
+  GdkWindow* rootWindow_ = nullptr;
 };
 
 }  // namespace pilvo::host

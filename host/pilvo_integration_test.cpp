@@ -255,6 +255,15 @@ TEST_F(PilvoIntegrationTest, ClosingKeepsTheProcessAndASecondStartShowsTheWindow
   ASSERT_TRUE(waitUntil([] { return !windowOfClass("com.pilvo.Pilvo"); }, 5))
       << "the window did not close";
   EXPECT_EQ(kill(pilvo_, 0), 0) << "closing the window ended the process";
+  // Still running, so still listed (last, once), but never among the others.
+  Json all = Json::array(), others = Json::array();
+  for (const std::string& wmClass : clientWindows()) {
+    all.push_back(appIdOf(wmClass));
+    others.push_back(appIdOf(wmClass));
+  }
+  all.push_back("com.pilvo.Pilvo");
+  EXPECT_EQ(call("getAllRunningApps"), all);
+  EXPECT_EQ(call("getRunningAppBundleIds"), others);
   EXPECT_EQ(call("getAppSupportPath"), Json(dir_->path() + "/data"));
   EXPECT_NE(pilvo::testing::readFile(dir_->path() + "/config/pilvo/defaults.ini")
                 .find("MainWindowFrame="),

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <climits>
 #include <cmath>
 #include <nlohmann/json.hpp>
 
@@ -98,38 +99,68 @@ std::optional<std::string> encodeFrame(const WindowFrame& frame) {
   return out;
 }
 
-ScreenRect placeRestoredFrame(const WindowFrame& frame, const ScreenLayout& layout) {
-  int maxWidth = kMinWindowWidth;
-  int maxHeight = kMinWindowHeight;
-  for (const ScreenRect& area : layout.workareas) {
-    maxWidth = std::max(maxWidth, area.width);
-    maxHeight = std::max(maxHeight, area.height);
-  }
+ContentSize minimumContentSize(const ScreenRect& workarea, const Decoration& decoration) {
+  return {std::max(kSmallestWindowWidth,
+                   std::min(kMinWindowWidth, workarea.width - decoration.width())),
+          std::max(kSmallestWindowHeight,
+                   std::min(kMinWindowHeight, workarea.height - decoration.height()))};
+}
+
+ContentSize fitContentSize(ContentSize wanted, const ScreenRect& workarea,
+                           const Decoration& decoration) {
+  const ContentSize minimum = minimumContentSize(workarea, decoration);
+  return {std::max(minimum.width, std::min(wanted.width, workarea.width - decoration.width())),
+          std::max(minimum.height, std::min(wanted.height, workarea.height - decoration.height()))};
+}
+
+ScreenRect placeRestoredFrame(const WindowFrame& frame, const ScreenLayout& layout,
+                              const Decoration& decoration) {
   ScreenRect rect;
-  rect.width = layout.workareas.empty()
-                   ? toCoordinate(std::max(frame.width, double{kMinWindowWidth}))
-                   : toCoordinate(std::clamp(frame.width, double{kMinWindowWidth},
-                                             static_cast<double>(maxWidth)));
-  rect.height = layout.workareas.empty()
-                    ? toCoordinate(std::max(frame.height, double{kMinWindowHeight}))
-                    : toCoordinate(std::clamp(frame.height, double{kMinWindowHeight},
-                                              static_cast<double>(maxHeight)));
+  if (layout.workareas.empty()) {
+    rect.width = toCoordinate(std::max(frame.width, double{kMinWindowWidth}));
+    rect.height = toCoordinate(std::max(frame.height, double{kMinWindowHeight}));
+  } else {
+    // No larger than the largest work area holds, to begin with.
+    ContentSize largest{kSmallestWindowWidth, kSmallestWindowHeight};
+    for (const ScreenRect& area : layout.workareas) {
+      const ContentSize fit = fitContentSize({INT_MAX, INT_MAX}, area, decoration);
+      largest = {std::max(largest.width, fit.width), std::max(largest.height, fit.height)};
+    }
+    rect.width = toCoordinate(std::min(frame.width, static_cast<double>(largest.width)));
+    rect.height = toCoordinate(std::min(frame.height, static_cast<double>(largest.height)));
+  }
   rect.x = toCoordinate(frame.x);
   // The stored y is the bottom edge measured upwards from the bottom of the screen.
   rect.y = toCoordinate(static_cast<double>(layout.height) -
                         std::clamp(frame.y, -kCoordinateLimit, kCoordinateLimit) - rect.height);
   if (layout.workareas.empty()) return rect;
 
+  const ScreenRect* target = nullptr;
   for (const ScreenRect& area : layout.workareas) {
     const int overlap =
         std::min(rect.x + rect.width, area.x + area.width) - std::max(rect.x, area.x);
     const bool stripInside =
         rect.y >= area.y && rect.y + kReachableStripHeight <= area.y + area.height;
-    if (stripInside && overlap >= std::min(kReachableStripWidth, rect.width)) return rect;
+    if (stripInside && overlap >= std::min(kReachableStripWidth, rect.width)) {
+      target = &area;
+      break;
+    }
   }
-  const ScreenRect& primary = layout.workareas.front();
-  rect.x = primary.x + (primary.width - rect.width) / 2;
-  rect.y = primary.y + std::max(0, (primary.height - rect.height) / 2);
+  const ScreenRect& area = target ? *target : layout.workareas.front();
+  const ContentSize fit = fitContentSize({rect.width, rect.height}, area, decoration);
+  if (!target) {
+    rect.width = fit.width;
+    rect.height = fit.height;
+    rect.x = area.x + decoration.left + (area.width - rect.width - decoration.width()) / 2;
+    rect.y = area.y + decoration.top +
+             std::max(0, (area.height - rect.height - decoration.height()) / 2);
+    return rect;
+  }
+  // What does not fit fills the work area in that direction, from its edge.
+  if (fit.width < frame.width) rect.x = area.x + decoration.left;
+  if (fit.height < frame.height) rect.y = area.y + decoration.top;
+  rect.width = fit.width;
+  rect.height = fit.height;
   return rect;
 }
 

@@ -44,6 +44,31 @@ struct ScreenRect {
   bool operator==(const ScreenRect&) const = default;
 };
 
+// A window's content size: what gtk_window_get_size() reports.
+struct ContentSize {
+  int width = 0;
+  int height = 0;
+  bool operator==(const ContentSize&) const = default;
+};
+
+// The room a window takes around its content (title bar, the border of
+// client-side decorations, a window-manager frame), measured from the box
+// that the window's position (gtk_window_get_position()) and content size
+// span: the title bar lies below the position, borders on every side.
+struct Decoration {
+  int left = 0;
+  int top = 0;
+  int right = 0;
+  int bottom = 0;
+  int width() const { return left + right; }
+  int height() const { return top + bottom; }
+  bool operator==(const Decoration&) const = default;
+};
+
+// However small the work area, the content is never made smaller than this.
+inline constexpr int kSmallestWindowWidth = 320;
+inline constexpr int kSmallestWindowHeight = 240;
+
 struct ScreenLayout {
   // Height of the whole screen space (the bounding box of all monitors).
   int height = 0;
@@ -72,12 +97,25 @@ inline constexpr int kReachableStripHeight = 40;
 // How much of that strip must overlap a work area horizontally.
 inline constexpr int kReachableStripWidth = 100;
 
-// Where a restored frame goes on the screen. The size is kept, but never
-// larger than the largest work area (nor smaller than the minimum size); the
-// position is kept when the title-bar strip lies on some monitor's work area,
-// otherwise the window is centred on the primary work area. With no work
-// areas known the frame is only converted.
-ScreenRect placeRestoredFrame(const WindowFrame& frame, const ScreenLayout& layout);
+// The minimum content size on a monitor with this work area when
+// `decoration` takes room around the content: 1150 x 760 where that fits,
+// else shrunk to what fits, so the whole window, its title bar and its
+// bottom edge stay on a small screen (1366 x 768, or 1920 x 1080 at scale 2).
+ContentSize minimumContentSize(const ScreenRect& workarea, const Decoration& decoration);
+
+// `wanted`, made no larger than what fits the work area with `decoration`
+// and no smaller than the minimum there.
+ContentSize fitContentSize(ContentSize wanted, const ScreenRect& workarea,
+                           const Decoration& decoration);
+
+// Where a restored frame goes on the screen. The position is kept when the
+// title-bar strip lies on some monitor's work area, otherwise the window is
+// centred on the primary work area. The size is kept where it fits that work
+// area with `decoration`; a dimension that does not fit shrinks to it (not
+// below minimumContentSize()) and the window moves to that work area's edge.
+// With no work areas known the frame is only converted.
+ScreenRect placeRestoredFrame(const WindowFrame& frame, const ScreenLayout& layout,
+                              const Decoration& decoration = {});
 
 // The stored form of a window's place on the screen.
 WindowFrame frameFromScreen(const ScreenRect& rect, int screenHeight);

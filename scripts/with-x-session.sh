@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs a command inside its own X session: Xvfb, the openbox window manager and
 # a D-Bus session bus. Without PILVO_FORCE_XVFB=1 an existing $DISPLAY is used as is.
+# PILVO_XVFB_SCREEN sets Xvfb's screen (default 1920x1080x24), e.g. 1366x768x24.
 #
 #   scripts/with-x-session.sh COMMAND [ARGS...]
 #
@@ -31,7 +32,7 @@ trap 'exit 130' INT TERM
 started=0
 for attempt in 1 2 3 4 5; do
   : >"$workdir/display"
-  Xvfb -displayfd 3 -screen 0 1920x1080x24 -nolisten tcp 3>"$workdir/display" 2>"$workdir/xvfb.log" &
+  Xvfb -displayfd 3 -screen 0 "${PILVO_XVFB_SCREEN:-1920x1080x24}" -nolisten tcp 3>"$workdir/display" 2>"$workdir/xvfb.log" &
   xvfb=$!
   for _ in $(seq 100); do
     [ -s "$workdir/display" ] && break

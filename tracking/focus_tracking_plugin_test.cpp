@@ -61,7 +61,7 @@ TEST_F(FocusTrackingPluginTest, EveryMethodAnswersFromTheDesktopOrFallsBack) {
   // desktop, support path and index included, are proven by pilvo_integration_test.)
   const Value none = ValueList{};
   expectAnswers({{"getActiveAppName", Value("Unknown")},
-                 {"getAllRunningApps", none},
+                 {"getAllRunningApps", Value(ValueList{"com.pilvo.Pilvo"})},
                  {"getRunningAppBundleIds", none},
                  {"requestPermissions", Value()},
                  {"", kNotImplemented},
@@ -89,8 +89,58 @@ TEST_F(FocusTrackingPluginTest, EveryMethodAnswersFromTheDesktopOrFallsBack) {
 
   // Without an own identifier nothing is left out for being this program.
   platform_.ownId.reset();
+  platform_.own.bundleId.reset();
   expectAnswers({{"getRunningAppBundleIds",
                   Value(ValueList{"firefox-esr", "com.pilvo.Pilvo", "firefox-esr"})}});
+}
+
+TEST_F(FocusTrackingPluginTest, ThisProgramIsListedOnceWhileItRunsWindowShownOrNot) {
+  RunningApp own = platform_.own;  // regular, with name and pid, whatever its windows say
+  RunningApp shown = own;
+  shown.window = 0x50;
+  auto ownWindow = [](int32_t pid, uint64_t window, ActivationPolicy policy) {
+    RunningApp a = app("com.pilvo.Pilvo", window, policy);
+    a.pid = pid;
+    a.localizedName = "com.pilvo.Pilvo";
+    return a;
+  };
+  RunningApp shownElsewhere = own;
+  shownElsewhere.window = 0x60;
+  struct Row {
+    std::vector<RunningApp> desktop;
+    std::vector<RunningApp> listed;
+    ValueList regular;  // getRunningAppBundleIds: never this program, shown or not
+  };
+  const Row rows[] = {
+      // Window closed: listed last.
+      {{}, {own}, {}},
+      // Window shown (perhaps only a panel that skips the taskbar, or one whose
+      // process the desktop names differently): in the window's place, once.
+      {{app("xterm", 1), ownWindow(77, 0x60, kRegular)},
+       {app("xterm", 1), shownElsewhere},
+       {"xterm"}},
+      {{app("xterm", 1), ownWindow(4242, 0x50, kAccessory), app("firefox-esr", 2)},
+       {app("xterm", 1), shown, app("firefox-esr", 2)},
+       {"xterm", "firefox-esr"}},
+      {{ownWindow(0, 0x50, kRegular), app("xterm", 1), ownWindow(4242, 0x51, kAccessory)},
+       {shown, app("xterm", 1)},
+       {"xterm"}},
+  };
+  for (const auto& [desktop, expected, regular] : rows) {
+    platform_.running = desktop;
+    const std::vector<RunningApp> listed = service_->runningApplications();
+    ASSERT_EQ(listed.size(), expected.size());
+    ValueList ids;
+    for (size_t i = 0; i < listed.size(); ++i) {
+      EXPECT_TRUE(listed[i].sameApplication(expected[i]) && listed[i].pid == expected[i].pid &&
+                  listed[i].localizedName == expected[i].localizedName &&
+                  listed[i].activationPolicy == expected[i].activationPolicy &&
+                  listed[i].window == expected[i].window)
+          << "entry " << i << " with " << desktop.size() << " on the desktop";
+      ids.emplace_back(*listed[i].bundleId);
+    }
+    expectAnswers({{"getAllRunningApps", Value(ids)}, {"getRunningAppBundleIds", Value(regular)}});
+  }
 }
 
 TEST_F(FocusTrackingPluginTest, ActivateAppOpensOnlyKnownAppsAndOnlyAfterTheDelay) {

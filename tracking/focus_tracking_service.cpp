@@ -24,9 +24,28 @@ std::string FocusTrackingService::activeAppName() {
   return *app->localizedName;
 }
 
+std::vector<RunningApp> FocusTrackingService::runningApplications() {
+  std::vector<RunningApp> apps = platform_.runningApplications();
+  RunningApp own = platform_.ownApplication();
+  if (!own.bundleId) return apps;
+  // The desktop lists this program only while it shows a window; an entry
+  // with its identifier stands for it (an application is its identifier).
+  auto isOwn = [&](const RunningApp& app) { return app.sameApplication(own); };
+  auto first = std::find_if(apps.begin(), apps.end(), isOwn);
+  if (first == apps.end()) {
+    apps.push_back(std::move(own));
+    return apps;
+  }
+  const uint64_t window = first->window;
+  *first = own;
+  first->window = window;
+  apps.erase(std::remove_if(first + 1, apps.end(), isOwn), apps.end());
+  return apps;
+}
+
 std::vector<std::string> FocusTrackingService::allRunningAppIds() {
   std::vector<std::string> ids;
-  for (const RunningApp& app : platform_.runningApplications()) {
+  for (const RunningApp& app : runningApplications()) {
     if (app.bundleId) ids.push_back(*app.bundleId);
   }
   return ids;
@@ -35,7 +54,7 @@ std::vector<std::string> FocusTrackingService::allRunningAppIds() {
 std::vector<std::string> FocusTrackingService::runningRegularAppIds() {
   const std::string own = platform_.ownBundleIdentifier().value_or("");
   std::vector<std::string> ids;
-  for (const RunningApp& app : platform_.runningApplications()) {
+  for (const RunningApp& app : runningApplications()) {
     if (app.activationPolicy != ActivationPolicy::kRegular) continue;
     if (!app.bundleId || *app.bundleId == own) continue;
     ids.push_back(*app.bundleId);

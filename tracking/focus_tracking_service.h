@@ -30,6 +30,10 @@ class FocusTrackingService {
 
   // Localized name of the frontmost application, or "Unknown".
   std::string activeAppName();
+  // Every running application in desktop order; this program is listed
+  // exactly once while it runs, window shown or not (in its windows' place,
+  // else last), with its own name, process and regular policy.
+  std::vector<RunningApp> runningApplications();
   // Identifiers of every running application that has one, in desktop order,
   // duplicates kept, this program included.
   std::vector<std::string> allRunningAppIds();

@@ -19,11 +19,16 @@ class TrackingPlatform {
 
   // The application that receives key events now; nullopt when there is none.
   virtual std::optional<RunningApp> frontmostApplication() = 0;
-  // Every running application the desktop knows, in the desktop's order
-  // (several instances of one application are listed separately).
+  // Every running application the desktop shows, in the desktop's order
+  // (several instances of one application are listed separately). Like the
+  // desktop, it knows applications by their windows: this program is missing
+  // while its window is hidden.
   virtual std::vector<RunningApp> runningApplications() = 0;
   // This program's own identifier; nullopt when it has none.
   virtual std::optional<std::string> ownBundleIdentifier() = 0;
+  // This program as a running application: its identifier, localized name,
+  // process id and regular policy, window 0 (whether a window is shown or not).
+  virtual RunningApp ownApplication() = 0;
   // The user's application data directory, with no trailing separator; it is
   // neither created nor tested for existence.
   virtual std::string applicationSupportPath() = 0;

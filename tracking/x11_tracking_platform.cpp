@@ -2,6 +2,7 @@
 
 #include <gio/gdesktopappinfo.h>
 #include <gio/gio.h>
+#include <unistd.h>
 
 namespace pilvo::tracking {
 
@@ -26,6 +27,20 @@ std::optional<RunningApp> X11TrackingPlatform::frontmostApplication() {
 
 std::vector<RunningApp> X11TrackingPlatform::runningApplications() {
   return desktop_.runningApplications();
+}
+
+RunningApp X11TrackingPlatform::ownApplication() {
+  RunningApp own;
+  if (!ownBundleId_.empty()) own.bundleId = ownBundleId_;
+  const DesktopEntry* entry = index_.findById(ownBundleId_);
+  if (entry && !entry->name.empty()) {
+    own.localizedName = entry->name;
+  } else if (const char* name = g_get_application_name()) {
+    own.localizedName = name;
+  }
+  own.pid = static_cast<int32_t>(getpid());
+  own.activationPolicy = ActivationPolicy::kRegular;
+  return own;
 }
 
 std::string X11TrackingPlatform::applicationSupportPath() { return userDataDirectory(); }

@@ -32,6 +32,8 @@ class X11TrackingPlatform final : public TrackingPlatform {
   std::optional<RunningApp> frontmostApplication() override;
   std::vector<RunningApp> runningApplications() override;
   std::optional<std::string> ownBundleIdentifier() override { return ownBundleId_; }
+  // Named by its installed desktop entry, else by the application name GLib knows.
+  RunningApp ownApplication() override;
   std::string applicationSupportPath() override;
   void activate(const RunningApp& app) override;
   bool launch(const std::string& bundleId) override;
