@@ -9,6 +9,9 @@
 #include "tracking/gio_app_index_platform.h"
 #include "identity/desktop_entry_watcher.h"
 #include "overlay/gtk_overlay_platform.h"
+#include "settings/build_info.h"
+#include "settings/gtk_settings_platform.h"
+#include "settings/soup_update_platform.h"
 #include "tracking/x11_tracking_platform.h"
 #include "x11/x11_accessibility.h"
 #include "x11/x11_desktop.h"
@@ -26,6 +29,8 @@ struct AppDelegate::State {
   std::unique_ptr<tracking::X11TrackingPlatform> trackingPlatform;
   std::unique_ptr<tracking::GioAppIndexPlatform> appIndexPlatform;
   std::unique_ptr<overlay::GtkOverlayPlatform> overlayPlatform;
+  std::unique_ptr<settings::GtkSettingsPlatform> settingsPlatform;
+  std::unique_ptr<settings::SoupUpdatePlatform> updatePlatform;
   std::unique_ptr<channels::FlutterEngine> engine;
   std::unique_ptr<MainFlutterWindow> window;
   std::string bridgeError;
@@ -103,6 +108,17 @@ void AppDelegate::startup() {
          "Tavik: Screen dimming is off: no compositor is running (start one, e.g. picom, "
          "to dim the screen around nudges)");
   }
+  state->settingsPlatform = std::make_unique<settings::GtkSettingsPlatform>(
+      settings::GtkSettingsPlatform::defaultAutostartEntry(), [this]() -> GtkWindow* {
+        // The dialog belongs to the main window while it is shown; else it stands alone.
+        GtkWindow* main = state_ && state_->window ? state_->window->window() : nullptr;
+        return main && gtk_widget_get_visible(GTK_WIDGET(main)) ? main : nullptr;
+      });
+  // "restartAndUpdate" quits the way the menu's Quit does; installing is the
+  // package manager's or the user's work.
+  state->updatePlatform = std::make_unique<settings::SoupUpdatePlatform>(
+      G_APPLICATION(application_), [this] { g_application_quit(G_APPLICATION(application_)); },
+      std::string("Pilvo/") + settings::kPilvoVersion);
 
   state->engine = std::make_unique<channels::FlutterEngine>(
       *state->loop, [log = log_](const std::string& line) {
@@ -115,6 +131,8 @@ void AppDelegate::startup() {
   HostServices services{state_->loop.get(), state_->trackingPlatform.get(),
                         state_->accessibility.get(), log_, state_->appIndexPlatform.get()};
   services.overlayPlatform = state_->overlayPlatform.get();
+  services.settingsPlatform = state_->settingsPlatform.get();
+  services.updatePlatform = state_->updatePlatform.get();
   state_->window->awakeFromNib(services);
 
   // Interfaces may connect once every channel exists.

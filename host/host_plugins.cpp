@@ -2,6 +2,9 @@
 
 #include "host/generated_plugin_registrant.h"
 #include "overlay/focus_overlay_plugin.h"
+#include "settings/build_info.h"
+#include "settings/settings_bridge_plugin.h"
+#include "settings/sparkle_updater_plugin.h"
 #include "tracking/focus_tracking_plugin.h"
 
 namespace pilvo::host {
@@ -29,7 +32,31 @@ void registerHostPlugins(channels::FlutterPluginRegistrar& registrar,
   }
   // 3. Menu bar.
   // 4. Settings.
+  if (services.settingsPlatform) {
+    // Shows or hides the menu bar item through MenuBarController.shared, if a
+    // controller is registered at the time of the call. Until the menu bar
+    // exists there is nothing to show or hide; it fills this with
+    //   if (auto controller = MenuBarController::shared()) controller->setVisible(visible);
+    settings::MenuBarVisibility menuBarVisibility = [](bool /*visible*/) {};
+    settings::SettingsBridgePlugin::registerWith(
+        registrar, std::make_shared<settings::SettingsService>(
+                       *services.settingsPlatform, *services.loop, std::move(menuBarVisibility)));
+  }
   // 5. Updater.
+  if (services.updatePlatform) {
+    auto updater = std::make_shared<settings::UpdateService>(
+        *services.updatePlatform, *services.loop,
+        settings::UpdaterSettings{settings::kUpdateFeedUrl, settings::kPilvoVersion},
+        [log = services.log](bool isError, std::string_view line) {
+          if (!log) return;
+          if (isError) {
+            log(HostLogLevel::kError, "Tavik: ERROR - " + std::string(line));
+          } else {
+            log(HostLogLevel::kInfo, "Tavik: " + std::string(line));
+          }
+        });
+    settings::SparkleUpdaterPlugin::registerWith(registrar, std::move(updater));
+  }
   // Each of these registers here, in this order, once it exists.
 }
 

@@ -9,6 +9,8 @@
 #include "channels/flutter_engine.h"
 #include "common/event_loop.h"
 #include "host/host_log.h"
+#include "settings/settings_platform.h"
+#include "settings/update_platform.h"
 #include "tracking/app_index_service.h"
 #include "overlay/overlay_platform.h"
 #include "tracking/tracking_platform.h"
@@ -31,6 +33,12 @@ struct HostServices {
   std::function<std::unique_ptr<tracking::BackgroundRunner>()> makeAppIndexRunner;
   // Without one the overlay channel is not registered.
   overlay::OverlayPlatform* overlayPlatform = nullptr;
+  // Settings: launch at login and the save dialog; without it the settings
+  // channel is not registered.
+  settings::SettingsPlatform* settingsPlatform = nullptr;
+  // Updates: fetching the feed and showing what was found; without it the
+  // updater channel is not registered.
+  settings::UpdatePlatform* updatePlatform = nullptr;
 };
 
 // Attaches the host's own plugins through `registrar`, in this order:

@@ -27,6 +27,8 @@ TEST(HostStartUpTest, RegistersStandardPluginsThenOwnPluginsThenSidebar) {
   expected.insert(expected.end(),
                   {"channel:com.tavik/tracking", "delegate:TavikPlugins:com.tavik/tracking",
                    "channel:com.tavik/overlay", "delegate:TavikPlugins:com.tavik/overlay",
+                   "channel:com.tavik/settings", "delegate:TavikPlugins:com.tavik/settings",
+                   "channel:com.pilvo/updater", "delegate:TavikPlugins:com.pilvo/updater",
                    "channel:com.tavik/sidebar"});
   EXPECT_EQ(host.engine.registrationLog(), expected);
 }

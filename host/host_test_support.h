@@ -11,7 +11,9 @@
 #include "testing/fake_app_index_platform.h"
 #include "testing/fake_event_loop.h"
 #include "testing/fake_overlay_platform.h"
+#include "testing/fake_settings_platform.h"
 #include "testing/fake_tracking_platform.h"
+#include "testing/fake_update_platform.h"
 #include "testing/inline_runner.h"
 #include "testing/temp_dir.h"
 
@@ -25,6 +27,8 @@ struct FakeHost {
                        "[Desktop Entry]\nType=Application\nName=Editor\nExec=true\n");
     appIndexPlatform.dataDirs = {dir.file("data")};
     appIndexPlatform.iconDir = dir.file("data/app_icons");
+    // Nobody sits at a test's save dialog: each one is cancelled as it opens.
+    settingsPlatform.cancelAtOnce = true;
   }
 
   // What the host logged, errors and all.
@@ -36,6 +40,8 @@ struct FakeHost {
   testing::FakeAccessibility accessibility;
   testing::FakeAppIndexPlatform appIndexPlatform;
   testing::FakeOverlayPlatform overlayPlatform{loop};
+  testing::FakeSettingsPlatform settingsPlatform;
+  testing::FakeUpdatePlatform updatePlatform;
   channels::FlutterEngine engine{loop, [this](const std::string& line) { logged.push_back(line); }};
 
   HostServices services() {
@@ -46,6 +52,8 @@ struct FakeHost {
                           &appIndexPlatform,
                           [] { return std::make_unique<testing::InlineRunner>(); }};
     services.overlayPlatform = &overlayPlatform;
+    services.settingsPlatform = &settingsPlatform;
+    services.updatePlatform = &updatePlatform;
     return services;
   }
   // The channel start-up of the main window; returns the sidebar channel.

@@ -97,6 +97,22 @@ wait "$listener" || true
 echo "pilvoctl listen printed: $(cat "$logdir/sidebar.jsonl")"
 
 echo
+echo "== Launch at login (pilvoctl call com.tavik/settings setLaunchAtLogin ...)"
+settings() { "$pilvoctl" --socket "$socket" --timeout 10 call com.tavik/settings "$@"; }
+entry="${XDG_CONFIG_HOME:-$HOME/.config}/autostart/com.pilvo.Pilvo.desktop"
+printf '%-24s %s\n' "enabled: true" "$(settings setLaunchAtLogin '{"enabled": true}')"
+echo "--- $entry"; cat "$entry"; echo "---"
+printf '%-24s %s\n' "enabled: false" "$(settings setLaunchAtLogin '{"enabled": false}')"
+[ -e "$entry" ] && echo "(still there!)" || echo "(the entry is gone)"
+printf '%-24s ' "enabled: \"yes\""; settings setLaunchAtLogin '{"enabled": "yes"}' || true
+
+echo
+echo "== Updater (pilvoctl call com.pilvo/updater ...)"
+for method in getVersionInfo isUpdateReady; do
+  printf '%-24s %s\n' "$method" "$("$pilvoctl" --socket "$socket" --timeout 10 call com.pilvo/updater "$method")"
+done
+
+echo
 echo "== Screenshot"
 xdotool mousemove 0 0
 sleep 1.2  # the content area refreshes its interface count once a second

@@ -9,13 +9,14 @@ packages=(
   # libraries
   libglib2.0-dev libsqlite3-dev libx11-dev libxi-dev libxres-dev libxss-dev libxtst-dev
   libgtk-3-dev libwebkit2gtk-4.1-dev nlohmann-json3-dev libgdk-pixbuf-2.0-dev
+  libsoup-3.0-dev libxml2-dev
   # SVG application icons through GdkPixbuf
   librsvg2-common hicolor-icon-theme
   # tests and benchmarks
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   sqlite3 xvfb openbox xdotool wmctrl x11-utils x11-apps xterm dbus dbus-x11
   picom
-  desktop-file-utils procps imagemagick iproute2
+  desktop-file-utils procps imagemagick iproute2 python3
 )
 
 missing=()

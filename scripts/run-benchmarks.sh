@@ -32,3 +32,5 @@ echo
 echo "== Nudge panels (first frame, slide-in frames, memory, CPU)"
 PILVO_FORCE_XVFB=1 "$here/with-x-session.sh" "$build/bench/overlay_bench" \
   "$([ "${QUICK:-0}" = 1 ] && echo 2 || echo 10)"
+echo "== Updater: parsing the feed"
+"$build/bench/settings_appcast_bench"

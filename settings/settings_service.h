@@ -1,0 +1,53 @@
+// The behaviour behind "com.tavik/settings": launch at login, the menu bar
+// item's visibility and the save dialog. Stores nothing; remembering the
+// user's choice is the caller's business.
+#pragma once
+
+#include <deque>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "common/event_loop.h"
+#include "settings/settings_platform.h"
+
+namespace pilvo::settings {
+
+// Shows or hides the menu bar item (MenuBarController.shared's setVisible);
+// empty while no menu bar controller exists.
+using MenuBarVisibility = std::function<void(bool visible)>;
+
+class SettingsService {
+ public:
+  using SavePanelDone = std::function<void(std::optional<std::string> path)>;
+
+  SettingsService(SettingsPlatform& platform, EventLoop& loop, MenuBarVisibility menuBar = {});
+  ~SettingsService();
+
+  // Empty on success, else the system's description of the failure.
+  std::string setLaunchAtLogin(bool enabled);
+  void setMenuBarVisible(bool visible);
+
+  // Opens the save dialog on the next turn of the main loop and returns;
+  // `done` gets the path or nullopt when the dialog closes. One dialog at a
+  // time: a request made while one is open opens its dialog after that one
+  // closes, so every request gets its own answer.
+  void showSavePanel(std::string suggestedName, SavePanelDone done);
+
+ private:
+  struct Request {
+    std::string name;
+    SavePanelDone done;
+  };
+  void openNext();
+
+  SettingsPlatform& platform_;
+  EventLoop& loop_;
+  MenuBarVisibility menuBar_;
+  std::deque<Request> pending_;
+  bool panelOpen_ = false;
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+};
+
+}  // namespace pilvo::settings
