@@ -8,6 +8,7 @@
 #include "channels/flutter_engine.h"
 #include "common/event_loop.h"
 #include "host/host_log.h"
+#include "menubar/menu_bar_controller.h"
 #include "tracking/tracking_platform.h"
 
 namespace pilvo::host {
@@ -22,6 +23,11 @@ struct HostServices {
   tracking::TrackingPlatform* trackingPlatform = nullptr;
   Accessibility* accessibility = nullptr;
   HostLogSink log;
+  // The tray the menu bar item shows in; none: the menu bar channels work
+  // without an item.
+  menubar::TrayPlatform* trayPlatform = nullptr;
+  // "Open Pilvo" and "Quit Pilvo" of the menu bar.
+  menubar::AppCommands appCommands;
 };
 
 // Attaches the host's own plugins through `registrar`, in this order:

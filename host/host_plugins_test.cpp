@@ -28,7 +28,8 @@ TEST(HostStartUpTest, RegistersStandardPluginsThenOwnPluginsThenSidebar) {
   }
   expected.insert(expected.end(),
                   {"channel:com.tavik/tracking", "delegate:TavikPlugins:com.tavik/tracking",
-                   "channel:com.tavik/sidebar"});
+                   "channel:com.tavik/menubar", "eventChannel:com.tavik/menubar_events",
+                   "delegate:TavikPlugins:com.tavik/menubar", "channel:com.tavik/sidebar"});
   EXPECT_EQ(engine.registrationLog(), expected);
 }
 

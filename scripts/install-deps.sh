@@ -13,6 +13,8 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   sqlite3 xvfb openbox xdotool wmctrl x11-utils x11-apps xterm dbus dbus-x11
   desktop-file-utils procps imagemagick iproute2
+  # tray: the SVG pixbuf loader renders the paw print; trayer is an XEmbed tray
+  librsvg2-common trayer
 )
 
 missing=()
