@@ -6,6 +6,7 @@
 #include "common/glib_event_loop.h"
 #include "host/main_flutter_window.h"
 #include "identity/desktop_entry_watcher.h"
+#include "menubar/status_notifier_tray.h"
 #include "tracking/x11_tracking_platform.h"
 #include "x11/x11_accessibility.h"
 #include "x11/x11_desktop.h"
@@ -21,6 +22,7 @@ struct AppDelegate::State {
   std::unique_ptr<x11::X11Desktop> desktop;
   std::unique_ptr<x11::X11Accessibility> accessibility;
   std::unique_ptr<tracking::X11TrackingPlatform> trackingPlatform;
+  std::unique_ptr<menubar::StatusNotifierTray> tray;  // outlives the engine's menu bar item
   std::unique_ptr<channels::FlutterEngine> engine;
   std::unique_ptr<MainFlutterWindow> window;
   std::string bridgeError;
@@ -90,6 +92,10 @@ void AppDelegate::startup() {
         log(HostLogLevel::kError, "Tavik: ERROR - " + std::string(text));
       });
 
+  state->tray = std::make_unique<menubar::StatusNotifierTray>([log = log_](std::string_view text) {
+    log(text.starts_with("Tavik: ERROR") ? HostLogLevel::kError : HostLogLevel::kInfo, text);
+  });
+
   state->engine = std::make_unique<channels::FlutterEngine>(
       *state->loop, [log = log_](const std::string& line) {
         log(HostLogLevel::kError, "Tavik: ERROR - channels: " + line);
@@ -99,7 +105,13 @@ void AppDelegate::startup() {
   state_ = std::move(state);
 
   HostServices services{state_->loop.get(), state_->trackingPlatform.get(),
-                        state_->accessibility.get(), log_};
+                        state_->accessibility.get(), log_, state_->tray.get()};
+  // "Open Pilvo" brings the main window forward; "Quit Pilvo" takes the same
+  // way out as SIGTERM.
+  services.appCommands.openMainWindow = [this] {
+    if (state_ && state_->window) state_->window->present();
+  };
+  services.appCommands.quit = [this] { g_application_quit(G_APPLICATION(application_)); };
   state_->window->awakeFromNib(services);
 
   // Interfaces may connect once every channel exists.
