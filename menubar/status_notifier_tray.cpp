@@ -396,12 +396,23 @@ void SniItem::popUpMenu(const std::vector<MenuRow>& rows,
     gtk_menu_popup_at_pointer(GTK_MENU(menu), event);
   } else {
     // From a D-Bus call or a channel method: no input event to go by.
-    GdkSeat* seat = gdk_display_get_default_seat(gdk_display_get_default());
+    // From a D-Bus call or a channel method: no input event to go by, so the
+    // menu opens where the pointer is, as if pressed there now.
+    GdkDevice* pointer = gdk_seat_get_pointer(gdk_display_get_default_seat(gdk_display_get_default()));
     GdkScreen* screen = nullptr;
     GdkRectangle at{0, 0, 1, 1};
-    gdk_device_get_position(gdk_seat_get_pointer(seat), &screen, &at.x, &at.y);
-    gtk_menu_popup_at_rect(GTK_MENU(menu), gdk_screen_get_root_window(screen), &at,
-                           GDK_GRAVITY_NORTH_WEST, GDK_GRAVITY_NORTH_WEST, nullptr);
+    gdk_device_get_position(pointer, &screen, &at.x, &at.y);
+    GdkWindow* root = gdk_screen_get_root_window(screen);
+    GdkEvent* press = gdk_event_new(GDK_BUTTON_PRESS);
+    press->button.window = GDK_WINDOW(g_object_ref(root));
+    press->button.time = GDK_CURRENT_TIME;
+    press->button.button = 1;
+    press->button.x = press->button.x_root = at.x;
+    press->button.y = press->button.y_root = at.y;
+    gdk_event_set_device(press, pointer);
+    gtk_menu_popup_at_rect(GTK_MENU(menu), root, &at, GDK_GRAVITY_NORTH_WEST,
+                           GDK_GRAVITY_NORTH_WEST, press);
+    gdk_event_free(press);
   }
   if (event) gdk_event_free(event);
 }
