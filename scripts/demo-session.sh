@@ -42,6 +42,9 @@ done
 if [ -x "$build/host/pilvo" ] && [ -x "$here/demo-host.sh" ]; then
   "$here/demo-host.sh" "$build" "$demo/main-window.png" || echo "demo: host part failed" >&2
 fi
+if [ -x "$build/host/pilvo" ] && [ -x "$here/demo-tray.sh" ]; then
+  "$here/demo-tray.sh" "$build" "$demo/tray-menu.png" || echo "demo: tray part failed" >&2
+fi
 
 kill -TERM "$agent"
 status=0; wait "$agent" || status=$?
@@ -56,4 +59,5 @@ sqlite3 -header -column "$XDG_DATA_HOME/pilvo/agent_events.db" \
 echo
 echo "Agent exit status: $status"
 [ -f "$demo/main-window.png" ] && echo "Screenshot of the main window: $demo/main-window.png"
+[ -f "$demo/tray-menu.png" ] && echo "Screenshot of the tray menu: $demo/tray-menu.png"
 exit "$status"
