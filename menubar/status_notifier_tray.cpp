@@ -391,30 +391,30 @@ void SniItem::popUpMenu(const std::vector<MenuRow>& rows,
   chosen_ = std::move(chosen);
   gtk_widget_show_all(menu);
 
-  GdkEvent* event = gtk_get_current_event();
-  if (event && (event->type == GDK_BUTTON_PRESS || event->type == GDK_BUTTON_RELEASE)) {
-    gtk_menu_popup_at_pointer(GTK_MENU(menu), event);
-  } else {
-    // From a D-Bus call or a channel method: no input event to go by.
-    // From a D-Bus call or a channel method: no input event to go by, so the
-    // menu opens where the pointer is, as if pressed there now.
-    GdkDevice* pointer = gdk_seat_get_pointer(gdk_display_get_default_seat(gdk_display_get_default()));
-    GdkScreen* screen = nullptr;
-    GdkRectangle at{0, 0, 1, 1};
-    gdk_device_get_position(pointer, &screen, &at.x, &at.y);
-    GdkWindow* root = gdk_screen_get_root_window(screen);
-    GdkEvent* press = gdk_event_new(GDK_BUTTON_PRESS);
-    press->button.window = GDK_WINDOW(g_object_ref(root));
-    press->button.time = GDK_CURRENT_TIME;
-    press->button.button = 1;
-    press->button.x = press->button.x_root = at.x;
-    press->button.y = press->button.y_root = at.y;
-    gdk_event_set_device(press, pointer);
-    gtk_menu_popup_at_rect(GTK_MENU(menu), root, &at, GDK_GRAVITY_NORTH_WEST,
-                           GDK_GRAVITY_NORTH_WEST, press);
-    gdk_event_free(press);
+  // At the pointer, on the root window: a D-Bus click carries no input event
+  // and the XEmbed icon's own window is no good anchor, so the menu opens
+  // where the pointer is, triggered by the click's press or, without one, as
+  // if pressed there now.
+  GdkDevice* pointer =
+      gdk_seat_get_pointer(gdk_display_get_default_seat(gdk_display_get_default()));
+  GdkScreen* screen = nullptr;
+  GdkRectangle at{0, 0, 1, 1};
+  gdk_device_get_position(pointer, &screen, &at.x, &at.y);
+  GdkWindow* root = gdk_screen_get_root_window(screen);
+  GdkEvent* trigger = gtk_get_current_event();
+  if (!trigger || (trigger->type != GDK_BUTTON_PRESS && trigger->type != GDK_BUTTON_RELEASE)) {
+    if (trigger) gdk_event_free(trigger);
+    trigger = gdk_event_new(GDK_BUTTON_PRESS);
+    trigger->button.window = GDK_WINDOW(g_object_ref(root));
+    trigger->button.time = GDK_CURRENT_TIME;
+    trigger->button.button = 1;
+    trigger->button.x = trigger->button.x_root = at.x;
+    trigger->button.y = trigger->button.y_root = at.y;
+    gdk_event_set_device(trigger, pointer);
   }
-  if (event) gdk_event_free(event);
+  gtk_menu_popup_at_rect(GTK_MENU(menu), root, &at, GDK_GRAVITY_NORTH_WEST,
+                         GDK_GRAVITY_NORTH_WEST, trigger);
+  gdk_event_free(trigger);
 }
 
 void StatusNotifierTray::Shared::watcherChanged(bool present) {

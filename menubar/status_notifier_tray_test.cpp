@@ -253,6 +253,17 @@ TEST_F(StatusNotifierTrayTest, HideUnregistersAndShowRegistersAPlainItemAgain) {
   EXPECT_EQ(watcher.sample(tray_->itemBusName()), std::pair(trayIconColour(std::nullopt), 255));
 }
 
+TEST_F(StatusNotifierTrayTest, AWatcherThatStartsLaterOrAgainGetsTheItem) {
+  start();
+  ASSERT_TRUE(pumpUntil([&] { return !said_.empty(); })) << "no tray yet: said so";
+  for (int round = 0; round < 2; ++round) {
+    TestWatcher watcher;
+    EXPECT_TRUE(pumpUntil([&] { return watcher.registered.count(tray_->itemBusName()) == 1; }))
+        << "round " << round;
+  }
+  EXPECT_EQ(said_.size(), 1u) << "said once";
+}
+
 TEST_F(StatusNotifierTrayTest, WithoutWatcherTheIconDocksInAnXEmbedTrayThatStartsLater) {
   start();
   ASSERT_TRUE(pumpUntil([&] { return !said_.empty(); }));
