@@ -24,3 +24,7 @@ echo "== Channel layer: codec"
 echo
 echo "== Channel layer: bridge round trips"
 "$build/bench/channels_bridge_bench"
+echo
+echo "== Menu bar: the tray item (score to pixmap, click to menu, idle wakeups)"
+PILVO_FORCE_XVFB=1 "$here/with-x-session.sh" "$build/bench/menubar_tray_bench" \
+  "$build/host/pilvo" "$([ "${QUICK:-0}" = 1 ] && echo 20 || echo 400)" "$seconds"
