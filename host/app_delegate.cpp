@@ -105,7 +105,8 @@ void AppDelegate::startup() {
   state_ = std::move(state);
 
   HostServices services{state_->loop.get(), state_->trackingPlatform.get(),
-                        state_->accessibility.get(), log_, state_->tray.get()};
+                        state_->accessibility.get(), log_};
+  services.trayPlatform = state_->tray.get();
   // "Open Pilvo" brings the main window forward; "Quit Pilvo" takes the same
   // way out as SIGTERM.
   services.appCommands.openMainWindow = [this] {
