@@ -2,7 +2,8 @@
 // it: a StatusNotifierWatcher here on the session bus, an interface on the
 // socket bridge, the X server for the menu's window.
 //
-//   scripts/with-x-session.sh build/bench/menubar_tray_bench build/host/pilvo [ROUNDS] [IDLE_SECONDS]
+//   scripts/with-x-session.sh build/bench/menubar_tray_bench build/host/pilvo [ROUNDS]
+//   [IDLE_SECONDS]
 //
 // 1. "updateScore" call -> NewIcon from the item -> the new IconPixmap read back.
 // 2. Activate (a click as the tray host reports it) -> the menu's window mapped.
@@ -114,7 +115,9 @@ int main(int argc, char** argv) {
         *static_cast<std::string*>(registered) = service;
         g_dbus_method_invocation_return_value(invocation, nullptr);
       },
-      nullptr, nullptr, {}};
+      nullptr,
+      nullptr,
+      {}};
   g_dbus_connection_register_object(bus, "/StatusNotifierWatcher", info->interfaces[0], &vtable,
                                     &registered, nullptr, nullptr);
   g_bus_own_name_on_connection(bus, "org.kde.StatusNotifierWatcher", G_BUS_NAME_OWNER_FLAGS_NONE,
@@ -176,7 +179,8 @@ int main(int argc, char** argv) {
     std::string error;
     client.sendMessage("com.tavik/menubar", call, true, &error);
     pilvo::channels::Frame frame;
-    if (client.readFrame(frame, 5000, &error) != pilvo::channels::BridgeClient::ReadStatus::kFrame ||
+    if (client.readFrame(frame, 5000, &error) !=
+            pilvo::channels::BridgeClient::ReadStatus::kFrame ||
         !pumpUntil([&] { return newIcons > before; }, 5)) {
       ++failures;
       continue;
@@ -203,7 +207,8 @@ int main(int argc, char** argv) {
       XNextEvent(display, &drop);
     }
     const auto start = Clock::now();
-    GVariant* reply = callItem("org.kde.StatusNotifierItem", "Activate", g_variant_new("(ii)", 0, 0));
+    GVariant* reply =
+        callItem("org.kde.StatusNotifierItem", "Activate", g_variant_new("(ii)", 0, 0));
     if (reply) g_variant_unref(reply);
     bool mapped = false;
     pumpUntil(

@@ -13,8 +13,7 @@ void registerHostPlugins(channels::FlutterPluginRegistrar& registrar,
                      *services.trackingPlatform, *services.accessibility, *services.loop));
   // 2. Overlay.
   // 3. Menu bar.
-  menubar::MenuBarController::registerWith(registrar, services.trayPlatform,
-                                           services.appCommands);
+  menubar::MenuBarController::registerWith(registrar, services.trayPlatform, services.appCommands);
   // 4. Settings.
   // 5. Updater.
   // Each of these registers here, in this order, once it exists.

@@ -18,8 +18,7 @@ std::string tooltipForScore(int64_t score) { return "Pilvo \u2014 Focus " + std:
 
 }  // namespace
 
-MenuBarController::MenuBarController(TrayPlatform* platform, EventLoop& loop,
-                                     AppCommands commands)
+MenuBarController::MenuBarController(TrayPlatform* platform, EventLoop& loop, AppCommands commands)
     : platform_(platform), loop_(loop), commands_(std::move(commands)) {
   setupStatusItem();
 }
@@ -40,9 +39,7 @@ std::shared_ptr<MenuBarController> MenuBarController::registerWith(
   return controller;
 }
 
-std::shared_ptr<MenuBarController> MenuBarController::shared() {
-  return sharedController().lock();
-}
+std::shared_ptr<MenuBarController> MenuBarController::shared() { return sharedController().lock(); }
 
 void MenuBarController::postToSelf(std::function<void(MenuBarController&)> fn) {
   loop_.post([weak = weak_from_this(), fn = std::move(fn)] {

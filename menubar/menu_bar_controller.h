@@ -39,9 +39,8 @@ class MenuBarController final : public channels::FlutterPlugin,
 
   // register(with:): both channels on the registrar's messenger, a new
   // controller as their delegate and stream handler, stored in shared().
-  static std::shared_ptr<MenuBarController> registerWith(channels::FlutterPluginRegistrar& registrar,
-                                                         TrayPlatform* platform,
-                                                         AppCommands commands);
+  static std::shared_ptr<MenuBarController> registerWith(
+      channels::FlutterPluginRegistrar& registrar, TrayPlatform* platform, AppCommands commands);
   // The controller created by the latest registerWith(); the settings bridge
   // reaches the item through it.
   static std::shared_ptr<MenuBarController> shared();
@@ -66,7 +65,8 @@ class MenuBarController final : public channels::FlutterPlugin,
   void handleMethodCall(const channels::FlutterMethodCall& call,
                         std::unique_ptr<channels::FlutterResult> result) override;
   std::optional<channels::FlutterError> onListen(
-      const channels::Value& arguments, std::shared_ptr<channels::FlutterEventSink> events) override;
+      const channels::Value& arguments,
+      std::shared_ptr<channels::FlutterEventSink> events) override;
   std::optional<channels::FlutterError> onCancel(const channels::Value& arguments) override;
 
   // The fields the menu is built from.

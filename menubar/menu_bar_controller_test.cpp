@@ -18,9 +18,9 @@ using channels::ValueMap;
 class MenuBarControllerTest : public ::testing::Test {
  protected:
   MenuBarControllerTest() {
-    controller_ = MenuBarController::registerWith(
-        engine_.registrarForPlugin("TavikPlugins"), &tray_,
-        {[this] { ++opened_; }, [this] { ++quits_; }});
+    controller_ =
+        MenuBarController::registerWith(engine_.registrarForPlugin("TavikPlugins"), &tray_,
+                                        {[this] { ++opened_; }, [this] { ++quits_; }});
   }
 
   // A call from the interface, answered once the loop has run.
@@ -83,8 +83,11 @@ TEST_F(MenuBarControllerTest, ArgumentsCountOnlyWithTheirTypeAndWholeNumbers) {
       {"updateScore", Value(70), {}},
       {"updatePopover", makeMap({{"switches", 4}}), {.switches = 4}},
       {"updatePopover",
-       makeMap({{"score", 90}, {"focusState", "flow"}, {"deepWork", int64_t{1} << 40},
-                {"switches", true}, {"isTracking", true}}),
+       makeMap({{"score", 90},
+                {"focusState", "flow"},
+                {"deepWork", int64_t{1} << 40},
+                {"switches", true},
+                {"isTracking", true}}),
        {.score = 90, .focusState = "flow", .deepWork = int64_t{1} << 40, .isTracking = true}},
       {"updatePopover", makeMap({{"focusState", 3}, {"isTracking", 1}}), {}},
       {"updateTrackingState", makeMap({{"isTracking", true}}), {.isTracking = true}},
@@ -101,19 +104,18 @@ TEST_F(MenuBarControllerTest, ArgumentsCountOnlyWithTheirTypeAndWholeNumbers) {
     testing::FakeTrayPlatform tray;
     auto controller = MenuBarController::registerWith(engine.registrarForPlugin("k"), &tray, {});
     std::vector<MethodResponse> answers;
-    controller->handleMethodCall(
-        {c.method, c.args},
-        std::make_unique<channels::FlutterResult>(
-            [&](MethodResponse r) { answers.push_back(std::move(r)); }, c.method,
-            [](const std::string&) {}));
+    controller->handleMethodCall({c.method, c.args},
+                                 std::make_unique<channels::FlutterResult>(
+                                     [&](MethodResponse r) { answers.push_back(std::move(r)); },
+                                     c.method, [](const std::string&) {}));
     const std::string what = std::string(c.method) + c.args.debugString();
     EXPECT_EQ(answers, std::vector<MethodResponse>{kNil}) << what;
     const MenuState& s = controller->state();
-    EXPECT_EQ(std::tie(s.score, s.focusState, s.deepWork, s.switches, s.isTracking,
-                       s.sessionActive, s.sessionRemaining),
-              std::tie(c.expected.score, c.expected.focusState, c.expected.deepWork,
-                       c.expected.switches, c.expected.isTracking, c.expected.sessionActive,
-                       c.expected.sessionRemaining))
+    EXPECT_EQ(
+        std::tie(s.score, s.focusState, s.deepWork, s.switches, s.isTracking, s.sessionActive,
+                 s.sessionRemaining),
+        std::tie(c.expected.score, c.expected.focusState, c.expected.deepWork, c.expected.switches,
+                 c.expected.isTracking, c.expected.sessionActive, c.expected.sessionRemaining))
         << what;
     EXPECT_EQ(controller->sessionProgress(), c.progress) << what;
   }
@@ -123,9 +125,12 @@ TEST_F(MenuBarControllerTest, ArgumentsCountOnlyWithTheirTypeAndWholeNumbers) {
 
 TEST_F(MenuBarControllerTest, TintAndDimmingFollowOnlyTheirOwnMethodsAfterTheReply) {
   const auto item = tray_.current();
-  for (const auto& [score, tint] : std::vector<std::pair<int, TrayTint>>{
-           {70, TrayTint::kGreen}, {69, TrayTint::kOrange}, {40, TrayTint::kOrange},
-           {39, TrayTint::kRed}, {0, TrayTint::kRed}, {-5, TrayTint::kRed}}) {
+  for (const auto& [score, tint] : std::vector<std::pair<int, TrayTint>>{{70, TrayTint::kGreen},
+                                                                         {69, TrayTint::kOrange},
+                                                                         {40, TrayTint::kOrange},
+                                                                         {39, TrayTint::kRed},
+                                                                         {0, TrayTint::kRed},
+                                                                         {-5, TrayTint::kRed}}) {
     EXPECT_EQ(menubar("updateScore", makeMap({{"score", score}})), kNil);
     EXPECT_EQ(item->tint, tint) << score;
   }

@@ -76,8 +76,8 @@ std::vector<MenuRow> buildMenuRows(const MenuState& state) {
     rows.push_back(command("Start Deep Session", MenuAction::kStartSession));
   }
   rows.push_back(separator());
-  rows.push_back(
-      command(state.isTracking ? "Pause Tracking" : "Resume Tracking", MenuAction::kToggleTracking));
+  rows.push_back(command(state.isTracking ? "Pause Tracking" : "Resume Tracking",
+                         MenuAction::kToggleTracking));
   rows.push_back(separator());
   rows.push_back(command("Open Pilvo", MenuAction::kOpenApp));
   rows.push_back(command("Quit Pilvo", MenuAction::kQuitApp, "q"));

@@ -79,9 +79,14 @@ TEST(MenuModelTest, CommandsCarryTheirActionsAndOnlyQuitHasAKey) {
 }
 
 TEST(MenuModelTest, RemainingTimeIsMinutesAndSecondsUncapped) {
-  for (const auto& [seconds, text] : std::vector<std::pair<int64_t, std::string>>{
-           {1500, "25:00"}, {59, "00:59"}, {0, "00:00"}, {6000, "100:00"}, {61, "01:01"},
-           {-59, "00:00"}, {-3600, "00:00"}}) {
+  for (const auto& [seconds, text] :
+       std::vector<std::pair<int64_t, std::string>>{{1500, "25:00"},
+                                                    {59, "00:59"},
+                                                    {0, "00:00"},
+                                                    {6000, "100:00"},
+                                                    {61, "01:01"},
+                                                    {-59, "00:00"},
+                                                    {-3600, "00:00"}}) {
     EXPECT_EQ(formatRemaining(seconds), text) << seconds;
   }
 }

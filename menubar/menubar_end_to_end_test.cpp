@@ -72,8 +72,9 @@ class MenuBarEndToEndTest : public ::testing::Test {
         << method;
   }
   static bool menuShown() {
-    return shell("for w in $(xdotool search --onlyvisible --classname com.pilvo.Pilvo); do "
-                 "xprop -id $w _NET_WM_WINDOW_TYPE; done | grep -q POPUP_MENU")
+    return shell(
+               "for w in $(xdotool search --onlyvisible --classname com.pilvo.Pilvo); do "
+               "xprop -id $w _NET_WM_WINDOW_TYPE; done | grep -q POPUP_MENU")
         .has_value();
   }
   // A left click on the item as the tray host reports it; then the keys.
@@ -100,7 +101,8 @@ TEST_F(MenuBarEndToEndTest, MenuCommandsReachTheLatestListenerAndQuitEndsTheHost
   listen("second");
   clickAndType("Down Down Return");  // Pause Tracking
   ASSERT_TRUE(waitUntil([&] { return !heard("second").empty(); }, 10));
-  EXPECT_EQ(heard("first"), "{\"channel\":\"com.tavik/menubar_events\",\"event\":\"startSession\"}\n");
+  EXPECT_EQ(heard("first"),
+            "{\"channel\":\"com.tavik/menubar_events\",\"event\":\"startSession\"}\n");
   EXPECT_EQ(heard("second"),
             "{\"channel\":\"com.tavik/menubar_events\",\"event\":\"toggleTracking\"}\n");
 
@@ -108,7 +110,8 @@ TEST_F(MenuBarEndToEndTest, MenuCommandsReachTheLatestListenerAndQuitEndsTheHost
   ASSERT_TRUE(shell("wmctrl -x -c com.pilvo.Pilvo"));
   ASSERT_TRUE(waitUntil([] { return !shell("wmctrl -lx | grep -q com.pilvo.Pilvo"); }, 5));
   clickAndType("Down Down Down Return");
-  EXPECT_TRUE(waitUntil([] { return shell("wmctrl -lx | grep -q com.pilvo.Pilvo").has_value(); }, 5))
+  EXPECT_TRUE(
+      waitUntil([] { return shell("wmctrl -lx | grep -q com.pilvo.Pilvo").has_value(); }, 5))
       << "Open Pilvo did not bring the window forward";
 
   // Quit Pilvo by its key: the normal way out, socket removed, status 0.

@@ -5,8 +5,8 @@
 #include <unistd.h>
 
 #include <map>
-#include <utility>
 #include <set>
+#include <utility>
 
 #include "menubar/tray_icon.h"
 
@@ -70,8 +70,7 @@ bool xembedTrayPresent() {
   GdkDisplay* display = gdk_display_get_default();
   if (!display || !GDK_IS_X11_DISPLAY(display)) return false;
   Display* xdisplay = gdk_x11_display_get_xdisplay(display);
-  const std::string selection =
-      "_NET_SYSTEM_TRAY_S" + std::to_string(DefaultScreen(xdisplay));
+  const std::string selection = "_NET_SYSTEM_TRAY_S" + std::to_string(DefaultScreen(xdisplay));
   return XGetSelectionOwner(xdisplay, XInternAtom(xdisplay, selection.c_str(), False)) != None;
 }
 
@@ -88,7 +87,9 @@ GObject* legacyIconNew(const std::string& tooltip) {
 void legacyIconSetTooltip(GObject* icon, const std::string& text) {
   gtk_status_icon_set_tooltip_text(GTK_STATUS_ICON(icon), text.c_str());
 }
-bool legacyIconEmbedded(GObject* icon) { return gtk_status_icon_is_embedded(GTK_STATUS_ICON(icon)); }
+bool legacyIconEmbedded(GObject* icon) {
+  return gtk_status_icon_is_embedded(GTK_STATUS_ICON(icon));
+}
 void legacyIconHide(GObject* icon) { gtk_status_icon_set_visible(GTK_STATUS_ICON(icon), FALSE); }
 void legacyIconSetPixbuf(GObject* icon, GdkPixbuf* pixbuf) {
   gtk_status_icon_set_from_pixbuf(GTK_STATUS_ICON(icon), pixbuf);
@@ -134,11 +135,11 @@ class SniItem final : public TrayItem {
     shared_.items.insert(this);
     if (shared_.connection) {
       GError* error = nullptr;
-      static const GDBusInterfaceVTable vtable = {&SniItem::onMethodCall, &SniItem::onGetProperty,
-                                                  nullptr, {}};
-      objectId_ = g_dbus_connection_register_object(
-          shared_.connection, kStatusNotifierItemPath, shared_.nodeInfo->interfaces[0], &vtable,
-          this, nullptr, &error);
+      static const GDBusInterfaceVTable vtable = {
+          &SniItem::onMethodCall, &SniItem::onGetProperty, nullptr, {}};
+      objectId_ = g_dbus_connection_register_object(shared_.connection, kStatusNotifierItemPath,
+                                                    shared_.nodeInfo->interfaces[0], &vtable, this,
+                                                    nullptr, &error);
       if (objectId_ == 0) {
         shared_.say(std::string("Tavik: ERROR - tray item not exported: ") + error->message);
         g_error_free(error);
@@ -175,8 +176,7 @@ class SniItem final : public TrayItem {
     if (legacy_) legacyIconSetTooltip(legacy_, text);
   }
 
-  void popUpMenu(const std::vector<MenuRow>& rows,
-                 std::function<void(MenuAction)> chosen) override;
+  void popUpMenu(const std::vector<MenuRow>& rows, std::function<void(MenuAction)> chosen) override;
 
   // The StatusNotifier side when a watcher runs, else the XEmbed icon.
   void followWatcher() {
@@ -189,9 +189,7 @@ class SniItem final : public TrayItem {
   }
 
   const std::string& busName() const { return busName_; }
-  bool legacyEmbedded() const {
-    return legacy_ && legacyIconEmbedded(legacy_);
-  }
+  bool legacyEmbedded() const { return legacy_ && legacyIconEmbedded(legacy_); }
   GtkWidget* openMenu() const { return menu_; }
   GObject* legacyIcon() const { return legacy_; }
 
@@ -211,7 +209,8 @@ class SniItem final : public TrayItem {
                        static_cast<SniItem*>(self)->clicked_();
                      }),
                      this);
-    g_signal_connect(icon, "size-changed", G_CALLBACK(+[](GtkStatusIcon*, gint size, gpointer self) {
+    g_signal_connect(icon, "size-changed",
+                     G_CALLBACK(+[](GtkStatusIcon*, gint size, gpointer self) {
                        auto* item = static_cast<SniItem*>(self);
                        item->legacySize_ = size > 0 ? size : 22;
                        item->updateLegacyPixbuf();
@@ -248,10 +247,10 @@ class SniItem final : public TrayItem {
   }
 
   void registerWithWatcher() {
-    g_dbus_connection_call(shared_.connection, kStatusNotifierWatcherName,
-                           "/StatusNotifierWatcher", kStatusNotifierWatcherName,
-                           "RegisterStatusNotifierItem", g_variant_new("(s)", busName_.c_str()),
-                           nullptr, G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr, nullptr);
+    g_dbus_connection_call(shared_.connection, kStatusNotifierWatcherName, "/StatusNotifierWatcher",
+                           kStatusNotifierWatcherName, "RegisterStatusNotifierItem",
+                           g_variant_new("(s)", busName_.c_str()), nullptr, G_DBUS_CALL_FLAGS_NONE,
+                           -1, nullptr, nullptr, nullptr);
   }
 
   static void onNameAcquired(GDBusConnection*, const gchar*, gpointer self) {
@@ -283,8 +282,9 @@ class SniItem final : public TrayItem {
     if (name == "ItemIsMenu") return g_variant_new_boolean(FALSE);
     if (name == "Menu") return g_variant_new_object_path("/NO_DBUSMENU");
     if (name == "ToolTip") {
-      return g_variant_new("(s@a(iiay)ss)", "", g_variant_new_array(G_VARIANT_TYPE("(iiay)"), nullptr, 0),
-                           "Pilvo", item->tooltip_.c_str());
+      return g_variant_new("(s@a(iiay)ss)", "",
+                           g_variant_new_array(G_VARIANT_TYPE("(iiay)"), nullptr, 0), "Pilvo",
+                           item->tooltip_.c_str());
     }
     return nullptr;
   }
@@ -316,8 +316,7 @@ class SniItem final : public TrayItem {
   std::function<void(MenuAction)> chosen_;
 };
 
-void SniItem::popUpMenu(const std::vector<MenuRow>& rows,
-                        std::function<void(MenuAction)> chosen) {
+void SniItem::popUpMenu(const std::vector<MenuRow>& rows, std::function<void(MenuAction)> chosen) {
   closeMenu();
   GtkWidget* menu = gtk_menu_new();
   for (const MenuRow& row : rows) {
@@ -338,7 +337,8 @@ void SniItem::popUpMenu(const std::vector<MenuRow>& rows,
         gtk_container_remove(GTK_CONTAINER(line), label);
         GtkWidget* box = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 6);
         GtkWidget* dot = gtk_label_new(nullptr);
-        gtk_label_set_markup(GTK_LABEL(dot), "<span foreground='#34C759' size='small'>\u25CF</span>");
+        gtk_label_set_markup(GTK_LABEL(dot),
+                             "<span foreground='#34C759' size='small'>\u25CF</span>");
         gtk_box_pack_start(GTK_BOX(box), dot, FALSE, FALSE, 0);
         gtk_box_pack_start(GTK_BOX(box), label, FALSE, FALSE, 0);
         g_object_unref(label);
@@ -349,7 +349,8 @@ void SniItem::popUpMenu(const std::vector<MenuRow>& rows,
       }
       gtk_widget_set_sensitive(line, row.enabled);
       g_object_set_data_full(G_OBJECT(line), kRowTextKey, g_strdup(row.text.c_str()), g_free);
-      g_object_set_data(G_OBJECT(line), kRowActionKey, GINT_TO_POINTER(static_cast<int>(row.action)));
+      g_object_set_data(G_OBJECT(line), kRowActionKey,
+                        GINT_TO_POINTER(static_cast<int>(row.action)));
       if (row.enabled) {
         g_signal_connect(line, "activate", G_CALLBACK(+[](GtkMenuItem* line, gpointer self) {
                            static_cast<SniItem*>(self)->choose(static_cast<MenuAction>(
@@ -361,7 +362,8 @@ void SniItem::popUpMenu(const std::vector<MenuRow>& rows,
     gtk_menu_shell_append(GTK_MENU_SHELL(menu), line);
   }
   // The key of "Quit Pilvo" works while the menu is open.
-  g_signal_connect(menu, "key-press-event", G_CALLBACK(+[](GtkWidget* menu, GdkEventKey* event, gpointer self) {
+  g_signal_connect(menu, "key-press-event",
+                   G_CALLBACK(+[](GtkWidget* menu, GdkEventKey* event, gpointer self) {
                      const auto mods = event->state & gtk_accelerator_get_default_mod_mask();
                      if ((event->keyval != GDK_KEY_q && event->keyval != GDK_KEY_Q) || mods != 0) {
                        return gboolean{FALSE};
@@ -412,8 +414,8 @@ void SniItem::popUpMenu(const std::vector<MenuRow>& rows,
     trigger->button.y = trigger->button.y_root = at.y;
     gdk_event_set_device(trigger, pointer);
   }
-  gtk_menu_popup_at_rect(GTK_MENU(menu), root, &at, GDK_GRAVITY_NORTH_WEST,
-                         GDK_GRAVITY_NORTH_WEST, trigger);
+  gtk_menu_popup_at_rect(GTK_MENU(menu), root, &at, GDK_GRAVITY_NORTH_WEST, GDK_GRAVITY_NORTH_WEST,
+                         trigger);
   gdk_event_free(trigger);
 }
 

@@ -58,7 +58,9 @@ class TestWatcher {
           static_cast<TestWatcher*>(self)->senders.insert(sender);
           g_dbus_method_invocation_return_value(invocation, nullptr);
         },
-        nullptr, nullptr, {}};
+        nullptr,
+        nullptr,
+        {}};
     g_dbus_connection_register_object(connection_, "/StatusNotifierWatcher", info->interfaces[0],
                                       &vtable, this, nullptr, nullptr);
     g_dbus_node_info_unref(info);
@@ -73,8 +75,8 @@ class TestWatcher {
         },
         this, nullptr);
     ownerId_ = g_bus_own_name_on_connection(connection_, kStatusNotifierWatcherName,
-                                            G_BUS_NAME_OWNER_FLAGS_NONE, nullptr, nullptr,
-                                            nullptr, nullptr);
+                                            G_BUS_NAME_OWNER_FLAGS_NONE, nullptr, nullptr, nullptr,
+                                            nullptr);
   }
   ~TestWatcher() {
     g_bus_unown_name(ownerId_);
@@ -94,8 +96,8 @@ class TestWatcher {
     };
     auto* pending = new Pending{&reply, &done};
     g_dbus_connection_call(
-        connection_, item.c_str(), kStatusNotifierItemPath, interface, method, parameters,
-        nullptr, G_DBUS_CALL_FLAGS_NONE, 5000, nullptr,
+        connection_, item.c_str(), kStatusNotifierItemPath, interface, method, parameters, nullptr,
+        G_DBUS_CALL_FLAGS_NONE, 5000, nullptr,
         [](GObject* source, GAsyncResult* result, gpointer data) {
           auto* p = static_cast<Pending*>(data);
           *p->reply = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, nullptr);
@@ -159,7 +161,8 @@ class StatusNotifierTrayTest : public ::testing::Test {
   static void SetUpTestSuite() { gtk_init(nullptr, nullptr); }
 
   void start() {
-    tray_ = std::make_unique<StatusNotifierTray>([this](std::string_view s) { said_.emplace_back(s); });
+    tray_ =
+        std::make_unique<StatusNotifierTray>([this](std::string_view s) { said_.emplace_back(s); });
     controller_ = std::make_shared<MenuBarController>(
         tray_.get(), loop_, AppCommands{[this] { ++opened_; }, [this] { ++quits_; }});
     controller_->onListen(Value(), sink_);
@@ -186,9 +189,11 @@ TEST_F(StatusNotifierTrayTest, ItemRegistersAndItsPixmapFollowsScoreAndTrackingO
   const std::string item = tray_->itemBusName();
   EXPECT_EQ(watcher.sample(item), std::pair(trayIconColour(std::nullopt), 255));
 
-  for (const auto& [score, tint] : std::vector<std::pair<int, TrayTint>>{
-           {70, TrayTint::kGreen}, {69, TrayTint::kOrange}, {40, TrayTint::kOrange},
-           {39, TrayTint::kRed}, {0, TrayTint::kRed}}) {
+  for (const auto& [score, tint] : std::vector<std::pair<int, TrayTint>>{{70, TrayTint::kGreen},
+                                                                         {69, TrayTint::kOrange},
+                                                                         {40, TrayTint::kOrange},
+                                                                         {39, TrayTint::kRed},
+                                                                         {0, TrayTint::kRed}}) {
     controller_->updateStatusIcon(score);
     pumpUntil([] { return true; });
     EXPECT_EQ(watcher.sample(item), std::pair(trayIconColour(tint), 255)) << score;
@@ -210,19 +215,21 @@ TEST_F(StatusNotifierTrayTest, ActivateOpensTheMenuAndItsRowsSendCommands) {
   start();
   ASSERT_TRUE(pumpUntil([&] { return watcher.registered.count(tray_->itemBusName()) == 1; }));
   controller_->handleMethodCall(
-      {"updatePopover", channels::makeMap({{"score", 72}, {"focusState", "deep"},
-                                           {"deepWork", 45}, {"switches", 12},
+      {"updatePopover", channels::makeMap({{"score", 72},
+                                           {"focusState", "deep"},
+                                           {"deepWork", 45},
+                                           {"switches", 12},
                                            {"isTracking", true}})},
       std::make_unique<channels::FlutterResult>([](channels::MethodResponse) {}, "",
                                                 [](const std::string&) {}));
   watcher.call(tray_->itemBusName(), "org.kde.StatusNotifierItem", "Activate",
                g_variant_new("(ii)", 10, 10));
   ASSERT_TRUE(pumpUntil([&] { return tray_->openMenuMapped(); }));
-  EXPECT_EQ(tray_->openMenuRows(),
-            (std::vector<std::string>{"Pilvo", "-", "Focus: 72 \u2014 Deep Focus",
-                                      "45 min deep work  \u00B7  12 switches", "-",
-                                      "Start Deep Session", "-", "Pause Tracking", "-",
-                                      "Open Pilvo", "Quit Pilvo"}));
+  EXPECT_EQ(
+      tray_->openMenuRows(),
+      (std::vector<std::string>{"Pilvo", "-", "Focus: 72 \u2014 Deep Focus",
+                                "45 min deep work  \u00B7  12 switches", "-", "Start Deep Session",
+                                "-", "Pause Tracking", "-", "Open Pilvo", "Quit Pilvo"}));
   // The keyboard skips the disabled lines: the first choice is the session.
   runCommand("xdotool key Down Return");
   ASSERT_TRUE(pumpUntil([&] { return !sink_->events.empty(); }));
@@ -272,8 +279,8 @@ TEST_F(StatusNotifierTrayTest, WithoutWatcherTheIconDocksInAnXEmbedTrayThatStart
                        "one starts"});
 
   GPid trayer = 0;
-  const char* argv[] = {"trayer", "--edge", "top", "--align", "right", "--widthtype", "request",
-                        "--height", "32", "--SetDockType", "true", nullptr};
+  const char* argv[] = {"trayer",  "--edge",   "top", "--align",       "right", "--widthtype",
+                        "request", "--height", "32",  "--SetDockType", "true",  nullptr};
   ASSERT_TRUE(g_spawn_async(nullptr, const_cast<char**>(argv), nullptr,
                             GSpawnFlags(G_SPAWN_SEARCH_PATH | G_SPAWN_DO_NOT_REAP_CHILD |
                                         G_SPAWN_STDOUT_TO_DEV_NULL | G_SPAWN_STDERR_TO_DEV_NULL),
