@@ -173,17 +173,6 @@ TEST_F(MenuBarControllerTest, HidingRemovesTheItemAndShowingBringsBackAPlainOne)
   EXPECT_FALSE(tray_.items[1]->dimmed);
 }
 
-TEST_F(MenuBarControllerTest, EachOpeningShowsTheValuesPushedLast) {
-  menubar("updatePopover", makeMap({{"score", 72}, {"focusState", "deep"}}));
-  tray_.click();
-  menubar("updateSessionInMenuBar", makeMap({{"isActive", true}, {"remaining", 59}}));
-  EXPECT_EQ(menubar("showPopover"), kNil);
-  const auto& menus = tray_.current()->menus;
-  ASSERT_EQ(menus.size(), 2u);
-  EXPECT_EQ(menus[0][2].text, "Focus: 72 \u2014 Deep Focus");
-  EXPECT_EQ(menus[1][2].text, "Deep Session Active  00:59");
-}
-
 TEST_F(MenuBarControllerTest, CommandsReachTheLatestListenerOnlyAndChangeNoField) {
   tray_.click();
   EXPECT_TRUE(tray_.choose("Start Deep Session"));
