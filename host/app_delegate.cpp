@@ -12,6 +12,7 @@
 #include "settings/build_info.h"
 #include "settings/gtk_settings_platform.h"
 #include "settings/soup_update_platform.h"
+#include "menubar/status_notifier_tray.h"
 #include "tracking/x11_tracking_platform.h"
 #include "x11/x11_accessibility.h"
 #include "x11/x11_desktop.h"
@@ -31,6 +32,7 @@ struct AppDelegate::State {
   std::unique_ptr<overlay::GtkOverlayPlatform> overlayPlatform;
   std::unique_ptr<settings::GtkSettingsPlatform> settingsPlatform;
   std::unique_ptr<settings::SoupUpdatePlatform> updatePlatform;
+  std::unique_ptr<menubar::StatusNotifierTray> tray;  // outlives the engine's menu bar item
   std::unique_ptr<channels::FlutterEngine> engine;
   std::unique_ptr<MainFlutterWindow> window;
   std::string bridgeError;
@@ -119,6 +121,9 @@ void AppDelegate::startup() {
   state->updatePlatform = std::make_unique<settings::SoupUpdatePlatform>(
       G_APPLICATION(application_), [this] { g_application_quit(G_APPLICATION(application_)); },
       std::string("Pilvo/") + settings::kPilvoVersion);
+  state->tray = std::make_unique<menubar::StatusNotifierTray>([log = log_](std::string_view text) {
+    log(text.starts_with("Tavik: ERROR") ? HostLogLevel::kError : HostLogLevel::kInfo, text);
+  });
 
   state->engine = std::make_unique<channels::FlutterEngine>(
       *state->loop, [log = log_](const std::string& line) {
@@ -133,6 +138,13 @@ void AppDelegate::startup() {
   services.overlayPlatform = state_->overlayPlatform.get();
   services.settingsPlatform = state_->settingsPlatform.get();
   services.updatePlatform = state_->updatePlatform.get();
+  services.trayPlatform = state_->tray.get();
+  // "Open Pilvo" brings the main window forward; "Quit Pilvo" takes the same
+  // way out as SIGTERM.
+  services.appCommands.openMainWindow = [this] {
+    if (state_ && state_->window) state_->window->present();
+  };
+  services.appCommands.quit = [this] { g_application_quit(G_APPLICATION(application_)); };
   state_->window->awakeFromNib(services);
 
   // Interfaces may connect once every channel exists.

@@ -31,13 +31,14 @@ void registerHostPlugins(channels::FlutterPluginRegistrar& registrar,
     overlay::FocusOverlayPlugin::registerWith(registrar, *services.overlayPlatform, services.log);
   }
   // 3. Menu bar.
+  menubar::MenuBarController::registerWith(registrar, services.trayPlatform, services.appCommands);
   // 4. Settings.
   if (services.settingsPlatform) {
     // Shows or hides the menu bar item through MenuBarController.shared, if a
-    // controller is registered at the time of the call. Until the menu bar
-    // exists there is nothing to show or hide; it fills this with
-    //   if (auto controller = MenuBarController::shared()) controller->setVisible(visible);
-    settings::MenuBarVisibility menuBarVisibility = [](bool /*visible*/) {};
+    // controller is registered at the time of the call.
+    settings::MenuBarVisibility menuBarVisibility = [](bool visible) {
+      if (auto controller = menubar::MenuBarController::shared()) controller->setVisible(visible);
+    };
     settings::SettingsBridgePlugin::registerWith(
         registrar, std::make_shared<settings::SettingsService>(
                        *services.settingsPlatform, *services.loop, std::move(menuBarVisibility)));

@@ -13,6 +13,7 @@
 #include "settings/update_platform.h"
 #include "tracking/app_index_service.h"
 #include "overlay/overlay_platform.h"
+#include "menubar/menu_bar_controller.h"
 #include "tracking/tracking_platform.h"
 
 namespace pilvo::host {
@@ -39,6 +40,11 @@ struct HostServices {
   // Updates: fetching the feed and showing what was found; without it the
   // updater channel is not registered.
   settings::UpdatePlatform* updatePlatform = nullptr;
+  // The tray the menu bar item shows in; none: the menu bar channels work
+  // without an item.
+  menubar::TrayPlatform* trayPlatform = nullptr;
+  // "Open Pilvo" and "Quit Pilvo" of the menu bar.
+  menubar::AppCommands appCommands;
 };
 
 // Attaches the host's own plugins through `registrar`, in this order:

@@ -27,10 +27,32 @@ TEST(HostStartUpTest, RegistersStandardPluginsThenOwnPluginsThenSidebar) {
   expected.insert(expected.end(),
                   {"channel:com.tavik/tracking", "delegate:TavikPlugins:com.tavik/tracking",
                    "channel:com.tavik/overlay", "delegate:TavikPlugins:com.tavik/overlay",
+                   "channel:com.tavik/menubar", "eventChannel:com.tavik/menubar_events",
+                   "delegate:TavikPlugins:com.tavik/menubar",
                    "channel:com.tavik/settings", "delegate:TavikPlugins:com.tavik/settings",
                    "channel:com.pilvo/updater", "delegate:TavikPlugins:com.pilvo/updater",
                    "channel:com.tavik/sidebar"});
   EXPECT_EQ(host.engine.registrationLog(), expected);
+}
+
+// The one reference between services: the settings channel shows and hides
+// the menu bar's item.
+TEST(HostStartUpTest, SettingsShowAndHideTheMenuBarItem) {
+  test::FakeHost host;
+  host.start();
+  testing::FakeFlutterUi ui(host.engine.binaryMessenger());
+  const auto setVisible = [&](bool visible) {
+    channels::ValueMap args{{"visible", channels::Value(visible)}};
+    ui.sendRaw("com.tavik/settings",
+               channels::encodeMethodCall({"setMenuBarVisible", channels::Value(args)}));
+    host.loop.runUntilIdle();
+  };
+  ASSERT_NE(host.tray.current(), nullptr);
+  setVisible(false);
+  EXPECT_EQ(host.tray.current(), nullptr);
+  setVisible(true);
+  ASSERT_NE(host.tray.current(), nullptr);
+  EXPECT_EQ(host.tray.items.size(), 2u) << "a new item, not the old one";
 }
 
 // The index answers over the tracking channel; when the system's database

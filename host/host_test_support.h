@@ -13,6 +13,7 @@
 #include "testing/fake_overlay_platform.h"
 #include "testing/fake_settings_platform.h"
 #include "testing/fake_tracking_platform.h"
+#include "testing/fake_tray_platform.h"
 #include "testing/fake_update_platform.h"
 #include "testing/inline_runner.h"
 #include "testing/temp_dir.h"
@@ -42,6 +43,7 @@ struct FakeHost {
   testing::FakeOverlayPlatform overlayPlatform{loop};
   testing::FakeSettingsPlatform settingsPlatform;
   testing::FakeUpdatePlatform updatePlatform;
+  testing::FakeTrayPlatform tray;
   channels::FlutterEngine engine{loop, [this](const std::string& line) { logged.push_back(line); }};
 
   HostServices services() {
@@ -54,6 +56,7 @@ struct FakeHost {
     services.overlayPlatform = &overlayPlatform;
     services.settingsPlatform = &settingsPlatform;
     services.updatePlatform = &updatePlatform;
+    services.trayPlatform = &tray;
     return services;
   }
   // The channel start-up of the main window; returns the sidebar channel.

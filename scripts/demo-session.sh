@@ -42,6 +42,9 @@ done
 if [ -x "$build/host/pilvo" ] && [ -x "$here/demo-host.sh" ]; then
   "$here/demo-host.sh" "$build" "$demo/main-window.png" || echo "demo: host part failed" >&2
 fi
+if [ -x "$build/host/pilvo" ] && [ -x "$here/demo-tray.sh" ]; then
+  "$here/demo-tray.sh" "$build" "$demo/tray-menu.png" || echo "demo: tray part failed" >&2
+fi
 
 if [ -x "$build/host/pilvo" ] && [ -x "$here/demo-overlay.sh" ]; then
   "$here/demo-overlay.sh" "$build" "$demo/nudge.png" || echo "demo: nudge part failed" >&2
@@ -61,4 +64,5 @@ echo
 echo "Agent exit status: $status"
 [ -f "$demo/main-window.png" ] && echo "Screenshot of the main window: $demo/main-window.png"
 [ -f "$demo/nudge.png" ] && echo "Screenshot of a nudge: $demo/nudge.png"
+[ -f "$demo/tray-menu.png" ] && echo "Screenshot of the tray menu: $demo/tray-menu.png"
 exit "$status"

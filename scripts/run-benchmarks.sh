@@ -34,3 +34,6 @@ PILVO_FORCE_XVFB=1 "$here/with-x-session.sh" "$build/bench/overlay_bench" \
   "$([ "${QUICK:-0}" = 1 ] && echo 2 || echo 10)"
 echo "== Updater: parsing the feed"
 "$build/bench/settings_appcast_bench"
+echo "== Menu bar: the tray item (score to pixmap, click to menu, idle wakeups)"
+PILVO_FORCE_XVFB=1 "$here/with-x-session.sh" "$build/bench/menubar_tray_bench" \
+  "$build/host/pilvo" "$([ "${QUICK:-0}" = 1 ] && echo 20 || echo 400)" "$seconds"

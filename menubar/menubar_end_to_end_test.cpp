@@ -1,0 +1,126 @@
+// The real `pilvo` in an X session with its menu bar item on the session bus:
+// pilvoctl pushes values and listens for the menu's commands, gdbus clicks the
+// item as a tray host would, xdotool works the menu from the keyboard.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+#include <string>
+
+#include "testing/temp_dir.h"
+#include "testing/wait.h"
+
+namespace {
+
+using pilvo::testing::waitUntil;
+
+const std::string kBuildDir = std::getenv("PILVO_BUILD_DIR") ? std::getenv("PILVO_BUILD_DIR") : ".";
+
+// Runs a shell command (bounded); its standard output, or nullopt when it failed.
+std::optional<std::string> shell(const std::string& command) {
+  FILE* pipe = popen(("timeout 15 sh -c '" + command + "' 2>/dev/null").c_str(), "r");
+  if (!pipe) return std::nullopt;
+  std::string out;
+  char buffer[4096];
+  for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
+  const int status = pclose(pipe);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return std::nullopt;
+  return out;
+}
+
+class MenuBarEndToEndTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const std::string root = dir_.path();
+    ASSERT_TRUE(shell("cd " + root + " && mkdir -m 700 home config data run"));
+    setenv("HOME", (root + "/home").c_str(), 1);
+    setenv("XDG_CONFIG_HOME", (root + "/config").c_str(), 1);
+    setenv("XDG_DATA_HOME", (root + "/data").c_str(), 1);
+    setenv("XDG_RUNTIME_DIR", (root + "/run").c_str(), 1);
+    socket_ = root + "/run/pilvo/host.sock";
+    const std::string pilvo = kBuildDir + "/host/pilvo";
+    if ((pilvo_ = fork()) == 0) {
+      execl(pilvo.c_str(), pilvo.c_str(), nullptr);
+      _exit(127);
+    }
+    ASSERT_TRUE(waitUntil([&] { return access(socket_.c_str(), F_OK) == 0; }, 15));
+    item_ = "org.kde.StatusNotifierItem-" + std::to_string(pilvo_) + "-1";
+  }
+  void TearDown() override {
+    if (pilvo_ > 0 && kill(pilvo_, 0) == 0) {
+      kill(pilvo_, SIGKILL);
+      waitpid(pilvo_, nullptr, 0);
+    }
+  }
+
+  std::string pilvoctl() const { return kBuildDir + "/channels/pilvoctl --socket " + socket_; }
+  // A listener in the background that writes what it hears to `file`.
+  void listen(const std::string& file) {
+    ASSERT_TRUE(shell(pilvoctl() + " --timeout 20 listen com.tavik/menubar_events > " +
+                      dir_.path() + "/" + file + " & sleep 0.3"));
+  }
+  std::string heard(const std::string& file) {
+    return pilvo::testing::readFile(dir_.path() + "/" + file);
+  }
+  void push(const std::string& method, const std::string& json) {
+    ASSERT_EQ(shell(pilvoctl() + " call com.tavik/menubar " + method + " \"" + json + "\""),
+              std::optional<std::string>("null\n"))
+        << method;
+  }
+  static bool menuShown() {
+    return shell(
+               "for w in $(xdotool search --onlyvisible --classname com.pilvo.Pilvo); do "
+               "xprop -id $w _NET_WM_WINDOW_TYPE; done | grep -q POPUP_MENU")
+        .has_value();
+  }
+  // A left click on the item as the tray host reports it; then the keys.
+  void clickAndType(const std::string& keys) {
+    ASSERT_TRUE(shell("gdbus call --session --dest " + item_ +
+                      " --object-path /StatusNotifierItem"
+                      " --method org.kde.StatusNotifierItem.Activate 0 0"));
+    ASSERT_TRUE(waitUntil(menuShown, 10)) << "no menu after the click";
+    ASSERT_TRUE(shell("xdotool key " + keys));
+    ASSERT_TRUE(waitUntil([] { return !menuShown(); }, 10)) << "the menu stayed open";
+  }
+
+  pilvo::testing::TempDir dir_;
+  std::string socket_;
+  std::string item_;
+  pid_t pilvo_ = -1;
+};
+
+TEST_F(MenuBarEndToEndTest, MenuCommandsReachTheLatestListenerAndQuitEndsTheHostCleanly) {
+  push("updatePopover", "{\\\"score\\\": 72, \\\"isTracking\\\": true}");
+  listen("first");
+  clickAndType("Down Return");  // the first enabled row: Start Deep Session
+  ASSERT_TRUE(waitUntil([&] { return !heard("first").empty(); }, 10));
+  listen("second");
+  clickAndType("Down Down Return");  // Pause Tracking
+  ASSERT_TRUE(waitUntil([&] { return !heard("second").empty(); }, 10));
+  EXPECT_EQ(heard("first"),
+            "{\"channel\":\"com.tavik/menubar_events\",\"event\":\"startSession\"}\n");
+  EXPECT_EQ(heard("second"),
+            "{\"channel\":\"com.tavik/menubar_events\",\"event\":\"toggleTracking\"}\n");
+
+  // Open Pilvo brings the closed main window back.
+  ASSERT_TRUE(shell("wmctrl -x -c com.pilvo.Pilvo"));
+  ASSERT_TRUE(waitUntil([] { return !shell("wmctrl -lx | grep -q com.pilvo.Pilvo"); }, 5));
+  clickAndType("Down Down Down Return");
+  EXPECT_TRUE(
+      waitUntil([] { return shell("wmctrl -lx | grep -q com.pilvo.Pilvo").has_value(); }, 5))
+      << "Open Pilvo did not bring the window forward";
+
+  // Quit Pilvo by its key: the normal way out, socket removed, status 0.
+  clickAndType("q");
+  int status = -1;
+  ASSERT_TRUE(waitUntil([&] { return waitpid(pilvo_, &status, WNOHANG) == pilvo_; }, 10));
+  pilvo_ = -1;
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_NE(access(socket_.c_str(), F_OK), 0) << "socket left behind";
+}
+
+}  // namespace
