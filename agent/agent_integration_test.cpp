@@ -27,6 +27,7 @@
 namespace pilvo::agent {
 namespace {
 
+using test::AgentProcess;
 using test::EventRow;
 using test::readEvents;
 using pilvo::testing::readFile;
@@ -109,47 +110,6 @@ class TestWindow {
   Window window_ = 0;
 };
 
-class AgentProcess {
- public:
-  AgentProcess(const std::vector<std::string>& env, const std::string& stderrPath) {
-    pid_ = fork();
-    if (pid_ == 0) {
-      for (const auto& kv : env) putenv(const_cast<char*>(strdup(kv.c_str())));
-      if (FILE* f = freopen(stderrPath.c_str(), "w", stderr); !f) _exit(126);
-      execl(agentPath().c_str(), "pilvo-agent", nullptr);
-      _exit(127);
-    }
-  }
-  ~AgentProcess() {
-    if (running()) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-  }
-  pid_t pid() const { return pid_; }
-  bool running() { return pid_ > 0 && !status_ && !reap(); }
-  // Sends `signum` and waits (bounded) for the exit status; -1 on timeout.
-  int stop(int signum = SIGTERM) {
-    kill(pid_, signum);
-    return waitExit();
-  }
-  int waitExit(double seconds = 10) {
-    waitUntil([&] { return reap(); }, seconds);
-    return status_ ? *status_ : -1;
-  }
-
- private:
-  bool reap() {
-    if (status_) return true;
-    int st = 0;
-    if (waitpid(pid_, &st, WNOHANG) != pid_) return false;
-    status_ = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
-    return true;
-  }
-  pid_t pid_ = -1;
-  std::optional<int> status_;
-};
-
 class AgentIntegrationTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -182,7 +142,7 @@ class AgentIntegrationTest : public ::testing::Test {
 
   std::unique_ptr<AgentProcess> startAgent(bool waitRunning = true) {
     const size_t runsBefore = count(log(), "entering run loop");
-    auto agent = std::make_unique<AgentProcess>(env(), stderrPath());
+    auto agent = std::make_unique<AgentProcess>(agentPath(), env(), stderrPath());
     if (waitRunning) {
       EXPECT_TRUE(waitUntil([&] { return count(log(), "entering run loop") > runsBefore; }))
           << readFile(stderrPath());
@@ -556,7 +516,7 @@ TEST_F(AgentIntegrationTest, LosingTheDisplayShutsDownAndAsksForARestart) {
   } xvfbGuard{xvfb};
 
   auto agent = std::make_unique<AgentProcess>(
-      std::vector<std::string>{"HOME=" + home_.file("home"), "XDG_DATA_HOME=" + home_.file("data"),
+      agentPath(), std::vector<std::string>{"HOME=" + home_.file("home"), "XDG_DATA_HOME=" + home_.file("data"),
                                "XDG_STATE_HOME=" + home_.file("state"), "DISPLAY=" + display},
       stderrPath());
   ASSERT_TRUE(waitUntil([&] { return log().find("entering run loop") != std::string::npos; }, 20))

@@ -9,10 +9,14 @@ packages=(
   # libraries
   libglib2.0-dev libsqlite3-dev libx11-dev libxi-dev libxres-dev libxss-dev libxtst-dev
   libgtk-3-dev libwebkit2gtk-4.1-dev nlohmann-json3-dev
+  # Wayland backend: client library, scanner and protocol descriptions
+  libwayland-dev libwayland-bin wayland-protocols plasma-wayland-protocols
   # tests and benchmarks
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   sqlite3 xvfb openbox xdotool wmctrl x11-utils x11-apps xterm dbus dbus-x11
-  desktop-file-utils procps imagemagick iproute2
+  desktop-file-utils procps imagemagick iproute2 jq
+  # headless wlroots compositor and Wayland clients for the Wayland tests
+  sway foot wtype grim
 )
 
 missing=()
