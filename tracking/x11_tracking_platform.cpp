@@ -1,15 +1,8 @@
 #include "tracking/x11_tracking_platform.h"
 
-#include <gio/gdesktopappinfo.h>
-#include <gio/gio.h>
+#include <glib.h>
 
 namespace pilvo::tracking {
-
-std::string userDataDirectory() {
-  std::string path = g_get_user_data_dir();
-  while (path.size() > 1 && path.back() == '/') path.pop_back();
-  return path;
-}
 
 X11TrackingPlatform::X11TrackingPlatform(x11::X11Desktop& desktop, const DesktopEntryIndex& index,
                                          std::string ownBundleId,
@@ -33,24 +26,7 @@ std::string X11TrackingPlatform::applicationSupportPath() { return userDataDirec
 void X11TrackingPlatform::activate(const RunningApp& app) { desktop_.activate(app); }
 
 bool X11TrackingPlatform::launch(const std::string& bundleId) {
-  if (bundleId.empty()) return false;
-  GDesktopAppInfo* info = index_.newAppInfo(bundleId);
-  if (!info) {
-    // Installed after start-up: GIO looks the ID up afresh.
-    const std::string desktopId = bundleId + ".desktop";
-    info = g_desktop_app_info_new(desktopId.c_str());
-  }
-  if (!info) return false;
-  GAppLaunchContext* context = launchContext_ ? launchContext_() : nullptr;
-  GError* error = nullptr;
-  const bool started = g_app_info_launch(G_APP_INFO(info), nullptr, context, &error);
-  if (!started && logError_) {
-    logError_("could not start " + bundleId + ": " + (error ? error->message : "unknown error"));
-  }
-  g_clear_error(&error);
-  if (context) g_object_unref(context);
-  g_object_unref(info);
-  return started;
+  return launchInstalledApplication(index_, bundleId, launchContext_, logError_);
 }
 
 }  // namespace pilvo::tracking
