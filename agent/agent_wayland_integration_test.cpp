@@ -54,8 +54,9 @@ class AgentWaylandIntegrationTest : public ::testing::Test {
   std::string log() const { return readFile(home_.file("state/pilvo-agent.log")); }
   std::string stderrPath() const { return home_.file("stderr.txt"); }
 
-  std::unique_ptr<AgentProcess> startAgent(bool waitRunning = true) {
-    auto agent = std::make_unique<AgentProcess>(PILVO_AGENT_PATH, env(), stderrPath());
+  std::unique_ptr<AgentProcess> startAgent(bool waitRunning = true,
+                                           const std::string& path = PILVO_AGENT_PATH) {
+    auto agent = std::make_unique<AgentProcess>(path, env(), stderrPath());
     if (waitRunning) {
       EXPECT_TRUE(waitUntil([&] { return log().find("entering run loop") != std::string::npos; }))
           << readFile(stderrPath());
@@ -141,6 +142,28 @@ TEST_F(AgentWaylandIntegrationTest, OnlyOneAgentRecordsAtATime) {
       << log();
   EXPECT_EQ(rowCount(), 1u);
   EXPECT_EQ(first->stop(), 0);
+}
+
+TEST_F(AgentWaylandIntegrationTest, IdleAndActiveFollowTheCompositorsIdleNotifications) {
+  // The test build: idle after 2 s without input, checked every 0.5 s.
+  FootWindow& a = foot("pilvo.test.Idle", "idle");
+  ASSERT_TRUE(a.focus());
+  auto agent = startAgent(true, PILVO_AGENT_SHORT_IDLE_PATH);
+  ASSERT_TRUE(rowsBecome({{"appSwitch", s("pilvo.test.Idle"), s("idle")},
+                          {"idle", s("pilvo.test.Idle"), std::nullopt}},
+                         10))
+      << describe(readEvents(dbPath())) << log();
+  EXPECT_NE(log().find("] User went idle (2s)\n"), std::string::npos) << log();
+
+  // Every input counts on Wayland, a modifier key included.
+  ASSERT_EQ(std::system("timeout 5 wtype -k Shift_L >/dev/null 2>&1"), 0);
+  EXPECT_TRUE(rowsBecome({{"appSwitch", s("pilvo.test.Idle"), s("idle")},
+                          {"idle", s("pilvo.test.Idle"), std::nullopt},
+                          {"active", s("pilvo.test.Idle"), std::nullopt}},
+                         5))
+      << describe(readEvents(dbPath()));
+  EXPECT_NE(log().find("] User returned from idle\n"), std::string::npos) << log();
+  EXPECT_EQ(agent->stop(), 0);
 }
 
 }  // namespace

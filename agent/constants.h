@@ -3,8 +3,15 @@
 
 namespace pilvo::agent {
 
+#ifdef PILVO_SHORT_IDLE_FOR_TESTS
+// The test build pilvo-agent-short-idle, whose integration test goes idle
+// and back within seconds. Never installed.
+inline constexpr double kIdleThresholdSeconds = 2.0;
+inline constexpr double kIdleCheckInterval = 0.5;
+#else
 inline constexpr double kIdleThresholdSeconds = 300.0;
 inline constexpr double kIdleCheckInterval = 30.0;
+#endif
 inline constexpr double kPermissionCheckInterval = 5.0;
 inline constexpr double kPruneInterval = 86400.0;
 inline constexpr int kPruneKeepDays = 30;

@@ -8,6 +8,8 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include "agent/agent_runner.h"
 #include "agent/constants.h"
 #include "agent/logind_sleep_notifications.h"
@@ -87,7 +89,13 @@ int main() {
         std::string waylandError;
 #ifdef PILVO_HAVE_WAYLAND
         if (waylandDisplay && *waylandDisplay) {
-          auto wayland = pilvo::wayland::WaylandPlatform::open(loop, &waylandError);
+          // The compositor says "idle" after this long without input; it must
+          // be well below the threshold for the idle check to see the pause.
+          const double idleTimeout =
+              std::min(pilvo::wayland::WaylandInputIdleness::kDefaultTimeoutSeconds,
+                       pilvo::agent::kIdleThresholdSeconds / 2);
+          auto wayland =
+              pilvo::wayland::WaylandPlatform::open(loop, &waylandError, "", idleTimeout);
           if (wayland) {
             logger.log("Desktop: Wayland (" + std::string(waylandDisplay) +
                        ", foreign-toplevel protocol, idle from " + wayland->idleProtocolName() +
