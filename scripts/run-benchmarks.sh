@@ -19,6 +19,14 @@ echo "== Agent under a title flood"
 PILVO_FORCE_XVFB=1 "$here/with-x-session.sh" "$build/bench/agent_title_bench" \
   "$build/agent/pilvo-agent" "$([ "${QUICK:-0}" = 1 ] && echo 2 || echo 10)" 1000
 echo
+echo "== Agent on Wayland (sway): focus latency, CPU idle and while typing"
+if command -v sway >/dev/null && [ -x "$build/bench/agent_wayland_bench" ]; then
+  "$here/with-sway-session.sh" "$build/bench/agent_wayland_bench" \
+    "$build/agent/pilvo-agent" "$switches" "$seconds"
+else
+  echo "(skipped: sway or the Wayland backend is missing)"
+fi
+echo
 echo "== Channel layer: codec"
 "$build/bench/channels_codec_bench"
 echo
