@@ -96,7 +96,7 @@ TEST_F(AgentWaylandIntegrationTest, RecordsSwitchesTitlesAndFocusMovesOfNativeWi
   ASSERT_TRUE(waitUntil([&] { return rowCount() == 4; }));
   a1.setTitle("alpha renamed");
   ASSERT_TRUE(waitUntil([&] { return rowCount() == 5; }));
-  b.setTitle("beta renamed");  // not in front: no row
+  b.setTitle("beta renamed");        // not in front: no row
   a2.setTitle("alpha two renamed");  // Alpha's background window: a row
   const std::vector<EventRow> expected = {
       {"appSwitch", s("pilvo.test.Alpha"), s("alpha one")},
@@ -164,6 +164,24 @@ TEST_F(AgentWaylandIntegrationTest, IdleAndActiveFollowTheCompositorsIdleNotific
       << describe(readEvents(dbPath()));
   EXPECT_NE(log().find("] User returned from idle\n"), std::string::npos) << log();
   EXPECT_EQ(agent->stop(), 0);
+}
+
+// Ends the session's compositor, so ctest runs it on its own (see CMakeLists.txt).
+TEST_F(AgentWaylandIntegrationTest, CompositorGoesAwayShutsDownAndAsksForARestart) {
+  const char* swayPid = std::getenv("PILVO_SWAY_PID");
+  if (!swayPid || std::atoi(swayPid) <= 0) GTEST_SKIP() << "PILVO_SWAY_PID is not set";
+  FootWindow& a = foot("pilvo.test.Lost", "lost");
+  ASSERT_TRUE(a.focus());
+  auto agent = startAgent();
+  ASSERT_TRUE(rowsBecome({{"appSwitch", s("pilvo.test.Lost"), s("lost")}}));
+  ASSERT_EQ(kill(std::atoi(swayPid), SIGKILL), 0);
+  EXPECT_EQ(agent->waitExit(), 3);
+  const std::string text = log();
+  const size_t lost = text.find("Lost the connection to the Wayland compositor, shutting down\n");
+  const size_t stopped = text.find("Monitor stopped\n");
+  const size_t closed = text.find("Database closed\n");
+  EXPECT_TRUE(lost != std::string::npos && lost < stopped && stopped < closed) << text;
+  EXPECT_EQ(readEvents(dbPath()).size(), 1u);
 }
 
 }  // namespace

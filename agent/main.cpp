@@ -103,8 +103,7 @@ int main() {
             for (const std::string& warning : wayland->warnings()) {
               logger.log("Warning: " + warning);
             }
-            return std::make_unique<WaylandAgentPlatform>(std::move(wayland),
-                                                          connectSleep(logger));
+            return std::make_unique<WaylandAgentPlatform>(std::move(wayland), connectSleep(logger));
           }
         }
 #else

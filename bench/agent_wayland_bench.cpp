@@ -1,7 +1,8 @@
 // End-to-end measurements of a running pilvo-agent on a wlroots compositor
 // (headless sway from scripts/with-sway-session.sh).
 //
-//   scripts/with-sway-session.sh build/bench/agent_wayland_bench build/agent/pilvo-agent [switches] [seconds]
+//   scripts/with-sway-session.sh build/bench/agent_wayland_bench build/agent/pilvo-agent [switches]
+//   [seconds]
 //
 // 1. Latency from a focus command to the committed "appSwitch" row: two foot
 //    windows of different applications take turns in front, each moved there

@@ -96,9 +96,9 @@ class PilvoWaylandIntegrationTest : public ::testing::Test {
   }
 
   static std::optional<Json> call(const std::string& method, const std::string& args = "null") {
-    const std::string out =
-        shellOutput("'" + kBuildDir + "/channels/pilvoctl' --socket '" + socket_ +
-                    "' --timeout 10 call com.tavik/tracking " + method + " '" + args + "' 2>/dev/null");
+    const std::string out = shellOutput("'" + kBuildDir + "/channels/pilvoctl' --socket '" +
+                                        socket_ + "' --timeout 10 call com.tavik/tracking " +
+                                        method + " '" + args + "' 2>/dev/null");
     if (out.empty()) return std::nullopt;
     return Json::parse(out, nullptr, false);
   }
@@ -128,7 +128,8 @@ TEST_F(PilvoWaylandIntegrationTest, TrackingAnswersWhatTheCompositorShows) {
 TEST_F(PilvoWaylandIntegrationTest, ActivateAppBringsRunningAppForwardOrLaunchesIt) {
   ASSERT_TRUE(focusApp("com.pilvo.Pilvo"));
   EXPECT_EQ(call("activateApp", R"({"bundleId": "org.example.Probe"})"), Json(true));
-  EXPECT_TRUE(waitUntil([] { return pilvo::testing::swayFocusedAppId() == "org.example.Probe"; }, 5));
+  EXPECT_TRUE(
+      waitUntil([] { return pilvo::testing::swayFocusedAppId() == "org.example.Probe"; }, 5));
 
   EXPECT_EQ(call("activateApp", R"({"bundleId": "org.example.NotInstalled"})"), Json(true));
   EXPECT_EQ(call("activateApp", R"({"bundleId": "org.example.Launchable"})"), Json(true));

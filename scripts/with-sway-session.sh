@@ -77,6 +77,8 @@ export SWAYSOCK="$ipc"
 export XDG_SESSION_TYPE=wayland
 export GDK_BACKEND=wayland
 export PILVO_SWAY_LOG="$workdir/sway.log"
+# For tests of a compositor that goes away.
+export PILVO_SWAY_PID="$sway_pid"
 # The command's own runtime directory (GTK and foot want one); the
 # compositor's stays private to its user.
 export XDG_RUNTIME_DIR="$workdir/client-run"

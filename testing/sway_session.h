@@ -61,8 +61,8 @@ class FootWindow {
       const int devnull = open("/dev/null", O_WRONLY);
       dup2(devnull, STDOUT_FILENO);
       dup2(devnull, STDERR_FILENO);
-      execlp("foot", "foot", "-a", appId.c_str(), "-T", title.c_str(), "sh", "-c",
-             script.c_str(), nullptr);
+      execlp("foot", "foot", "-a", appId.c_str(), "-T", title.c_str(), "sh", "-c", script.c_str(),
+             nullptr);
       _exit(127);
     }
   }
@@ -81,7 +81,9 @@ class FootWindow {
         ") | .id' 2>/dev/null | head -n1");
     return std::atol(out.c_str());
   }
-  bool focus() { return shellStatus("swaymsg '[con_id=" + std::to_string(conId()) + "] focus'") == 0; }
+  bool focus() {
+    return shellStatus("swaymsg '[con_id=" + std::to_string(conId()) + "] focus'") == 0;
+  }
   void setTitle(const std::string& title) {
     const int fd = open(fifo_.c_str(), O_WRONLY | O_NONBLOCK);
     if (fd < 0) return;

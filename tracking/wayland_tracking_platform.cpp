@@ -21,9 +21,9 @@ std::optional<RunningApp> WaylandTrackingPlatform::frontmostApplication() {
 
 std::vector<RunningApp> WaylandTrackingPlatform::runningApplications() {
   std::vector<RunningApp> apps = connection_.toplevels().runningApplications();
-  if (!ownBundleId_.empty() &&
-      std::none_of(apps.begin(), apps.end(),
-                   [&](const RunningApp& app) { return app.bundleId == ownBundleId_; })) {
+  if (!ownBundleId_.empty() && std::none_of(apps.begin(), apps.end(), [&](const RunningApp& app) {
+        return app.bundleId == ownBundleId_;
+      })) {
     RunningApp own{.bundleId = ownBundleId_};
     if (const DesktopEntry* entry = index_.findById(ownBundleId_)) own.localizedName = entry->name;
     apps.push_back(std::move(own));

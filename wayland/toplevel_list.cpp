@@ -77,8 +77,7 @@ void ToplevelList::done(ToplevelId id) {
     });
   }
 
-  if (toplevel.current.activated &&
-      (active_ != id || !before.activated || appIdChanged)) {
+  if (toplevel.current.activated && (active_ != id || !before.activated || appIdChanged)) {
     active_ = id;
     toplevel.lastActive = ++counter_;
     const std::optional<RunningApp> app = appOf(id, toplevel);

@@ -86,9 +86,9 @@ class ToplevelList {
   struct Toplevel {
     State pending;
     State current;
-    bool announced = false;  // has had its first `done`
-    uint64_t order = 0;      // order of appearance
-    uint64_t lastActive = 0; // higher = activated more recently
+    bool announced = false;   // has had its first `done`
+    uint64_t order = 0;       // order of appearance
+    uint64_t lastActive = 0;  // higher = activated more recently
     std::optional<std::string> bundleId;
     std::optional<std::string> localizedName;
   };

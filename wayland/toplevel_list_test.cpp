@@ -68,12 +68,15 @@ TEST_F(ToplevelListTest, AppIdsAreNamedLikeWindowClasses) {
     std::optional<std::string> bundleId;
     std::optional<std::string> name;
   } cases[] = {
-      {"foot", "foot", "Foot"},                                       // desktop-file ID
-      {"FOOT", "foot", "Foot"},                                       // ID ignoring case
-      {"EditorX", "org.example.Editor", "Editor"},                    // XWayland class
-      {"unknown-tool", "unknown-tool", "unknown-tool"},               // no entry
-      {"", std::nullopt, std::nullopt},                               // nothing to name it by
-      {"bad\nid", "bad\xEF\xBF\xBD" "id", "bad\nid"},                 // no control characters
+      {"foot", "foot", "Foot"},                          // desktop-file ID
+      {"FOOT", "foot", "Foot"},                          // ID ignoring case
+      {"EditorX", "org.example.Editor", "Editor"},       // XWayland class
+      {"unknown-tool", "unknown-tool", "unknown-tool"},  // no entry
+      {"", std::nullopt, std::nullopt},                  // nothing to name it by
+      {"bad\nid",
+       "bad\xEF\xBF\xBD"
+       "id",
+       "bad\nid"},  // no control characters
   };
   for (const Case& c : cases) {
     const ToplevelId id = open(c.appId, "t");
@@ -87,8 +90,8 @@ TEST_F(ToplevelListTest, AppIdsAreNamedLikeWindowClasses) {
 
 TEST_F(ToplevelListTest, ChangesApplyOnDoneAndToplevelsWithoutDoneDoNotExist) {
   std::vector<std::string> titles;
-  auto listener = list_->addListener(ToplevelList::Listener{
-      .titleChanged = [&](ToplevelId id, const RunningApp&) {
+  auto listener = list_->addListener(
+      ToplevelList::Listener{.titleChanged = [&](ToplevelId id, const RunningApp&) {
         titles.push_back(list_->titleOf(id).value_or("<none>"));
       }});
   const ToplevelId half = list_->opened();
@@ -129,10 +132,9 @@ TEST_F(ToplevelListTest, WorkspaceReportsSwitchesBetweenApplicationsAndTheirEnd)
   list_->closed(editor);
   list_->closed(term1);
 
-  EXPECT_EQ(observer.events,
-            (std::vector<std::string>{"activate foot", "activate org.example.Editor",
-                                      "activate foot", "terminate org.example.Editor",
-                                      "terminate foot"}));
+  EXPECT_EQ(observer.events, (std::vector<std::string>{
+                                 "activate foot", "activate org.example.Editor", "activate foot",
+                                 "terminate org.example.Editor", "terminate foot"}));
 }
 
 TEST_F(ToplevelListTest, RunningApplicationsAreListedOnceInOrderOfAppearance) {
@@ -166,12 +168,12 @@ TEST_F(ToplevelListTest, ObserverFollowsTitlesAndFocusMovesOfItsApplicationOnly)
   EXPECT_EQ(accessibility.focusedWindowTitle(*list_->applicationOf(term2)), "shell 1");
 
   list_->setTitle(editor, "other");
-  list_->done(editor);      // another application: nothing
+  list_->done(editor);  // another application: nothing
   list_->setTitle(term2, "vim");
-  list_->done(term2);       // a background toplevel of the application
-  focus(term1, term2);      // a move inside the application
-  list_->closed(term2);     // focus falls back to term1 without an activation event...
-  focus(0, term1);          // ...until the compositor activates it
+  list_->done(term2);    // a background toplevel of the application
+  focus(term1, term2);   // a move inside the application
+  list_->closed(term2);  // focus falls back to term1 without an activation event...
+  focus(0, term1);       // ...until the compositor activates it
   EXPECT_EQ(accessibility.titleOf(term1), "shell 1");
   EXPECT_EQ(accessibility.titleOf(term2), std::nullopt);
 

@@ -37,8 +37,7 @@ struct WaylandConnection::Callbacks {
                            std::min(version, kToplevelManagerVersion)));
       zwlr_foreign_toplevel_manager_v1_add_listener(self->manager_, &kManagerListener, self);
     } else if (std::strcmp(interface, wl_seat_interface.name) == 0 && !self->seat_) {
-      self->seat_ =
-          static_cast<wl_seat*>(wl_registry_bind(registry, name, &wl_seat_interface, 1));
+      self->seat_ = static_cast<wl_seat*>(wl_registry_bind(registry, name, &wl_seat_interface, 1));
     } else if (std::strcmp(interface, ext_idle_notifier_v1_interface.name) == 0 &&
                !self->extIdle_) {
       self->extIdle_ = static_cast<ext_idle_notifier_v1*>(
@@ -102,12 +101,8 @@ struct WaylandConnection::Callbacks {
     auto* self = static_cast<WaylandConnection*>(data);
     if (self->resumed_) self->resumed_();
   }
-  static void kdeIdled(void* data, org_kde_kwin_idle_timeout*) {
-    extIdled(data, nullptr);
-  }
-  static void kdeResumed(void* data, org_kde_kwin_idle_timeout*) {
-    extResumed(data, nullptr);
-  }
+  static void kdeIdled(void* data, org_kde_kwin_idle_timeout*) { extIdled(data, nullptr); }
+  static void kdeResumed(void* data, org_kde_kwin_idle_timeout*) { extResumed(data, nullptr); }
 
   static constexpr wl_registry_listener kRegistryListener{global, globalRemove};
   static constexpr zwlr_foreign_toplevel_manager_v1_listener kManagerListener{toplevel, finished};
@@ -142,8 +137,9 @@ std::unique_ptr<WaylandConnection> WaylandConnection::open(EventLoop& loop,
   }
   if (!self->manager_) {
     if (error) {
-      *error = "the Wayland compositor does not offer the wlroots foreign-toplevel protocol "
-               "(zwlr_foreign_toplevel_manager_v1)";
+      *error =
+          "the Wayland compositor does not offer the wlroots foreign-toplevel protocol "
+          "(zwlr_foreign_toplevel_manager_v1)";
     }
     return nullptr;
   }

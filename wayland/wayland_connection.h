@@ -48,8 +48,7 @@ class WaylandConnection {
   IdleProtocol idleProtocol() const;
   // Asks for notifications after `timeoutSeconds` without input and on the
   // next input after that. false when no idle protocol is offered.
-  bool watchIdle(double timeoutSeconds, std::function<void()> idled,
-                 std::function<void()> resumed);
+  bool watchIdle(double timeoutSeconds, std::function<void()> idled, std::function<void()> resumed);
   // Asks the compositor to activate the toplevel on our seat. false when the
   // toplevel is gone, there is no seat, or the connection is lost.
   bool activate(ToplevelId toplevel);

@@ -16,7 +16,8 @@ double monotonicSeconds() {
 }  // namespace
 
 WaylandInputIdleness::WaylandInputIdleness(double timeoutSeconds, MonotonicClock clock)
-    : timeout_(timeoutSeconds), clock_(clock ? std::move(clock) : MonotonicClock(monotonicSeconds)) {}
+    : timeout_(timeoutSeconds),
+      clock_(clock ? std::move(clock) : MonotonicClock(monotonicSeconds)) {}
 
 double WaylandInputIdleness::secondsSinceLastEvent(InputKind) {
   if (!available_) return 0;

@@ -81,7 +81,8 @@ TEST_F(WaylandPlatformTest, FocusTitlesAndActivationFollowTheCompositor) {
   EXPECT_EQ(front.pid, 0) << "Wayland gives no process ids";
   EXPECT_EQ(platform_->accessibility().focusedWindowTitle(front), "first");
   one.setTitle("renamed");
-  EXPECT_TRUE(pumpUntil([&] { return platform_->accessibility().titleOf(front.window) == "renamed"; }));
+  EXPECT_TRUE(
+      pumpUntil([&] { return platform_->accessibility().titleOf(front.window) == "renamed"; }));
 
   // Activation as the tracking channel does it: the toplevel's request on our seat.
   std::optional<RunningApp> other;
@@ -94,7 +95,8 @@ TEST_F(WaylandPlatformTest, FocusTitlesAndActivationFollowTheCompositor) {
   EXPECT_TRUE(pumpUntil([&] { return frontId() == "pilvo.test.Two"; }));
 
   two.close();
-  EXPECT_TRUE(pumpUntil([&] { return platform_->connection().toplevels().toplevelsOf(*other).empty(); }));
+  EXPECT_TRUE(
+      pumpUntil([&] { return platform_->connection().toplevels().toplevelsOf(*other).empty(); }));
   EXPECT_FALSE(platform_->connection().activate(other->window)) << "a closed toplevel";
 }
 
