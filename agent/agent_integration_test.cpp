@@ -404,11 +404,18 @@ TEST_F(AgentIntegrationTest, OnlyOneAgentRecordsAtATimeAndACrashLeavesNoStaleLoc
 }
 
 TEST_F(AgentIntegrationTest, WaylandSessionIsNamedAtStart) {
-  extraEnv_ = {"WAYLAND_DISPLAY=wayland-0", "XDG_SESSION_TYPE=wayland"};
+  // A runtime directory without a compositor's socket.
+  extraEnv_ = {"WAYLAND_DISPLAY=wayland-0", "XDG_SESSION_TYPE=wayland",
+               "XDG_RUNTIME_DIR=" + home_.file("home")};
   auto agent = startAgent();
   EXPECT_EQ(count(log(), "] Warning: this is a Wayland session and only X11 (XWayland) applications"),
             1u) << log();
   EXPECT_LT(log().find("Wayland session"), log().find("Opening database at "));
+  // No compositor answers there, so the log says why X11 is used.
+  EXPECT_NE(log().find("] The Wayland backend is not used: cannot connect to the Wayland "
+                       "compositor"),
+            std::string::npos) << log();
+  EXPECT_NE(log().find("] Desktop: X11 ("), std::string::npos) << log();
   EXPECT_EQ(agent->stop(), 0);
 }
 
