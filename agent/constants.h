@@ -29,8 +29,8 @@ inline constexpr long long kSqliteHeapLimitBytes = 512 * 1024;
 // Exit statuses (documented in the README).
 inline constexpr int kExitStopped = 0;           // SIGTERM or SIGINT
 inline constexpr int kExitStoreUnavailable = 1;  // the event store cannot be opened
-inline constexpr int kExitNoDisplay = 2;         // no X display at start
-inline constexpr int kExitDisplayLost = 3;       // the X display went away while running
+inline constexpr int kExitNoDisplay = 2;         // no X display nor wlroots compositor at start
+inline constexpr int kExitDisplayLost = 3;       // the display or compositor went away
 inline constexpr int kExitAlreadyRunning = 4;    // another agent runs for this user
 
 }  // namespace pilvo::agent
