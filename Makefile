@@ -1,5 +1,6 @@
 # Two commands do everything on a fresh Debian 12 machine (as root):
 #   make run   - install what is missing, build, run the agent (and host) in an X session
+#   make run-wayland - the same scripted demo in a headless sway session (Wayland, wlroots)
 #   make test  - install what is missing, build, run every test (plus a sanitizer build)
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
@@ -7,7 +8,7 @@ FUZZ_BUILD ?= build-fuzz
 JOBS       ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps build run test test-unit test-asan test-fuzz bench clean
+.PHONY: all deps build run run-wayland test test-unit test-asan test-fuzz bench clean
 
 all: build
 
@@ -22,6 +23,9 @@ build: deps $(BUILD)/build.ninja
 
 run: build
 	scripts/run-demo.sh $(BUILD)
+
+run-wayland: build
+	scripts/with-sway-session.sh scripts/demo-wayland-session.sh $(abspath $(BUILD))
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)

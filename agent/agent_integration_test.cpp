@@ -29,6 +29,7 @@
 namespace pilvo::agent {
 namespace {
 
+using test::AgentProcess;
 using test::EventRow;
 using test::readEvents;
 using pilvo::testing::readFile;
@@ -111,47 +112,6 @@ class TestWindow {
   Window window_ = 0;
 };
 
-class AgentProcess {
- public:
-  AgentProcess(const std::vector<std::string>& env, const std::string& stderrPath) {
-    pid_ = fork();
-    if (pid_ == 0) {
-      for (const auto& kv : env) putenv(const_cast<char*>(strdup(kv.c_str())));
-      if (FILE* f = freopen(stderrPath.c_str(), "w", stderr); !f) _exit(126);
-      execl(agentPath().c_str(), "pilvo-agent", nullptr);
-      _exit(127);
-    }
-  }
-  ~AgentProcess() {
-    if (running()) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-  }
-  pid_t pid() const { return pid_; }
-  bool running() { return pid_ > 0 && !status_ && !reap(); }
-  // Sends `signum` and waits (bounded) for the exit status; -1 on timeout.
-  int stop(int signum = SIGTERM) {
-    kill(pid_, signum);
-    return waitExit();
-  }
-  int waitExit(double seconds = 10) {
-    waitUntil([&] { return reap(); }, seconds);
-    return status_ ? *status_ : -1;
-  }
-
- private:
-  bool reap() {
-    if (status_) return true;
-    int st = 0;
-    if (waitpid(pid_, &st, WNOHANG) != pid_) return false;
-    status_ = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
-    return true;
-  }
-  pid_t pid_ = -1;
-  std::optional<int> status_;
-};
-
 class AgentIntegrationTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -184,7 +144,7 @@ class AgentIntegrationTest : public ::testing::Test {
 
   std::unique_ptr<AgentProcess> startAgent(bool waitRunning = true) {
     const size_t runsBefore = count(log(), "entering run loop");
-    auto agent = std::make_unique<AgentProcess>(env(), stderrPath());
+    auto agent = std::make_unique<AgentProcess>(agentPath(), env(), stderrPath());
     if (waitRunning) {
       EXPECT_TRUE(waitUntil([&] { return count(log(), "entering run loop") > runsBefore; }))
           << readFile(stderrPath());
@@ -446,11 +406,18 @@ TEST_F(AgentIntegrationTest, OnlyOneAgentRecordsAtATimeAndACrashLeavesNoStaleLoc
 }
 
 TEST_F(AgentIntegrationTest, WaylandSessionIsNamedAtStart) {
-  extraEnv_ = {"WAYLAND_DISPLAY=wayland-0", "XDG_SESSION_TYPE=wayland"};
+  // A runtime directory without a compositor's socket.
+  extraEnv_ = {"WAYLAND_DISPLAY=wayland-0", "XDG_SESSION_TYPE=wayland",
+               "XDG_RUNTIME_DIR=" + home_.file("home")};
   auto agent = startAgent();
   EXPECT_EQ(count(log(), "] Warning: this is a Wayland session and only X11 (XWayland) applications"),
             1u) << log();
   EXPECT_LT(log().find("Wayland session"), log().find("Opening database at "));
+  // No compositor answers there, so the log says why X11 is used.
+  EXPECT_NE(log().find("] The Wayland backend is not used: cannot connect to the Wayland "
+                       "compositor"),
+            std::string::npos) << log();
+  EXPECT_NE(log().find("] Desktop: X11 ("), std::string::npos) << log();
   EXPECT_EQ(agent->stop(), 0);
 }
 
@@ -562,7 +529,7 @@ TEST_F(AgentIntegrationTest, LosingTheDisplayShutsDownAndAsksForARestart) {
   } xvfbGuard{xvfb};
 
   auto agent = std::make_unique<AgentProcess>(
-      std::vector<std::string>{"HOME=" + home_.file("home"), "XDG_DATA_HOME=" + home_.file("data"),
+      agentPath(), std::vector<std::string>{"HOME=" + home_.file("home"), "XDG_DATA_HOME=" + home_.file("data"),
                                "XDG_STATE_HOME=" + home_.file("state"), "DISPLAY=" + display},
       stderrPath());
   ASSERT_TRUE(waitUntil([&] { return log().find("entering run loop") != std::string::npos; }, 20))

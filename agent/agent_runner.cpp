@@ -87,10 +87,11 @@ int runAgent(EventLoop& loop, Logger& logger, const AgentPaths& paths,
     shutdown("Received termination signal, shutting down", kExitStopped);
   });
   bool displayLost = false;
+  const std::string lostMessage = platform->connectionLostMessage();
   platform->setConnectionLostHandler([&] {
     if (displayLost) return;
     displayLost = true;
-    shutdown("Lost the connection to the X display, shutting down", kExitDisplayLost);
+    shutdown(lostMessage.c_str(), kExitDisplayLost);
   });
 
   try {

@@ -24,6 +24,10 @@ class AgentPlatform {
   virtual SleepNotifications* sleepNotifications() = 0;
   // Called on the loop when the connection to the desktop is gone for good.
   virtual void setConnectionLostHandler(std::function<void()> handler) = 0;
+  // The log line for that loss.
+  virtual std::string connectionLostMessage() const {
+    return "Lost the connection to the X display, shutting down";
+  }
 };
 
 // Connects to the desktop; on failure returns nullptr and sets `error` to a

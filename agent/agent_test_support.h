@@ -1,11 +1,18 @@
 // Reads the event store and the log the way the UI and a user would.
 #pragma once
 
+#include <signal.h>
 #include <sqlite3.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <cstdio>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "testing/wait.h"
 
 namespace pilvo::agent::test {
 
@@ -48,5 +55,48 @@ inline std::vector<std::string> logMessages(const std::string& log) {
   }
   return out;
 }
+
+// A real agent process with its own environment and standard error file.
+class AgentProcess {
+ public:
+  AgentProcess(const std::string& path, const std::vector<std::string>& env,
+               const std::string& stderrPath) {
+    pid_ = fork();
+    if (pid_ == 0) {
+      for (const auto& kv : env) putenv(const_cast<char*>(strdup(kv.c_str())));
+      if (FILE* f = freopen(stderrPath.c_str(), "w", stderr); !f) _exit(126);
+      execl(path.c_str(), "pilvo-agent", nullptr);
+      _exit(127);
+    }
+  }
+  ~AgentProcess() {
+    if (running()) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+  pid_t pid() const { return pid_; }
+  bool running() { return pid_ > 0 && !status_ && !reap(); }
+  // Sends `signum` and waits (bounded) for the exit status; -1 on timeout.
+  int stop(int signum = SIGTERM) {
+    kill(pid_, signum);
+    return waitExit();
+  }
+  int waitExit(double seconds = 10) {
+    pilvo::testing::waitUntil([&] { return reap(); }, seconds);
+    return status_ ? *status_ : -1;
+  }
+
+ private:
+  bool reap() {
+    if (status_) return true;
+    int st = 0;
+    if (waitpid(pid_, &st, WNOHANG) != pid_) return false;
+    status_ = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+    return true;
+  }
+  pid_t pid_ = -1;
+  std::optional<int> status_;
+};
 
 }  // namespace pilvo::agent::test

@@ -3,8 +3,15 @@
 
 namespace pilvo::agent {
 
+#ifdef PILVO_SHORT_IDLE_FOR_TESTS
+// The test build pilvo-agent-short-idle, whose integration test goes idle
+// and back within seconds. Never installed.
+inline constexpr double kIdleThresholdSeconds = 2.0;
+inline constexpr double kIdleCheckInterval = 0.5;
+#else
 inline constexpr double kIdleThresholdSeconds = 300.0;
 inline constexpr double kIdleCheckInterval = 30.0;
+#endif
 inline constexpr double kPermissionCheckInterval = 5.0;
 inline constexpr double kPruneInterval = 86400.0;
 inline constexpr int kPruneKeepDays = 30;
@@ -22,8 +29,8 @@ inline constexpr long long kSqliteHeapLimitBytes = 512 * 1024;
 // Exit statuses (documented in the README).
 inline constexpr int kExitStopped = 0;           // SIGTERM or SIGINT
 inline constexpr int kExitStoreUnavailable = 1;  // the event store cannot be opened
-inline constexpr int kExitNoDisplay = 2;         // no X display at start
-inline constexpr int kExitDisplayLost = 3;       // the X display went away while running
+inline constexpr int kExitNoDisplay = 2;         // no X display nor wlroots compositor at start
+inline constexpr int kExitDisplayLost = 3;       // the display or compositor went away
 inline constexpr int kExitAlreadyRunning = 4;    // another agent runs for this user
 
 }  // namespace pilvo::agent

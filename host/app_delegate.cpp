@@ -14,6 +14,11 @@
 #include "settings/soup_update_platform.h"
 #include "menubar/status_notifier_tray.h"
 #include "tracking/x11_tracking_platform.h"
+#ifdef PILVO_HAVE_WAYLAND
+#include "tracking/wayland_tracking_platform.h"
+#include "wayland/wayland_accessibility.h"
+#include "wayland/wayland_connection.h"
+#endif
 #include "x11/x11_accessibility.h"
 #include "x11/x11_desktop.h"
 #include "x11/x_connection.h"
@@ -22,12 +27,16 @@ namespace pilvo::host {
 struct AppDelegate::State {
   std::unique_ptr<GlibEventLoop> loop;
   std::unique_ptr<DefaultsStore> defaults;
-  std::unique_ptr<x11::XConnection> connection;
   std::unique_ptr<DesktopEntryIndex> index;
   std::unique_ptr<DesktopEntryWatcher> entryWatcher;
+  // The desktop: X11, or a Wayland compositor with the foreign-toplevel protocol.
+  std::unique_ptr<x11::XConnection> connection;
   std::unique_ptr<x11::X11Desktop> desktop;
-  std::unique_ptr<x11::X11Accessibility> accessibility;
-  std::unique_ptr<tracking::X11TrackingPlatform> trackingPlatform;
+#ifdef PILVO_HAVE_WAYLAND
+  std::unique_ptr<wayland::WaylandConnection> wayland;
+#endif
+  std::unique_ptr<Accessibility> accessibility;
+  std::unique_ptr<tracking::TrackingPlatform> trackingPlatform;
   std::unique_ptr<tracking::GioAppIndexPlatform> appIndexPlatform;
   std::unique_ptr<overlay::GtkOverlayPlatform> overlayPlatform;
   std::unique_ptr<settings::GtkSettingsPlatform> settingsPlatform;
@@ -73,34 +82,64 @@ void AppDelegate::startup() {
   state->loop = std::make_unique<GlibEventLoop>();
   state->defaults = std::make_unique<DefaultsStore>(DefaultsStore::defaultPath());
 
-  std::string error;
-  state->connection = x11::XConnection::open(*state->loop, "", &error);
-  if (!state->connection) {
-    log_(HostLogLevel::kError, "Tavik: ERROR - " + error);
-    exitStatus_ = 1;
-    g_application_quit(G_APPLICATION(application_));
-    return;
-  }
-  state->connection->setDisplayLostHandler([this] {
-    log_(HostLogLevel::kError, "Tavik: ERROR - the X display went away; Pilvo quits");
-    exitStatus_ = 1;
-    g_application_quit(G_APPLICATION(application_));
-  });
   state->index = std::make_unique<DesktopEntryIndex>(DesktopEntryIndex::fromEnvironment());
   state->entryWatcher = std::make_unique<DesktopEntryWatcher>(*state->index, *state->loop);
-  state->desktop = std::make_unique<x11::X11Desktop>(*state->connection, *state->index);
-  state->accessibility = std::make_unique<x11::X11Accessibility>(*state->desktop);
-  state->trackingPlatform = std::make_unique<tracking::X11TrackingPlatform>(
-      *state->desktop, *state->index, kApplicationId,
-      [] {
-        GdkAppLaunchContext* context =
-            gdk_display_get_app_launch_context(gdk_display_get_default());
-        gdk_app_launch_context_set_timestamp(context, GDK_CURRENT_TIME);
-        return G_APP_LAUNCH_CONTEXT(context);
-      },
-      [log = log_](std::string_view text) {
-        log(HostLogLevel::kError, "Tavik: ERROR - " + std::string(text));
-      });
+  tracking::LaunchContextFactory launchContext = [] {
+    GdkAppLaunchContext* context = gdk_display_get_app_launch_context(gdk_display_get_default());
+    gdk_app_launch_context_set_timestamp(context, GDK_CURRENT_TIME);
+    return G_APP_LAUNCH_CONTEXT(context);
+  };
+  tracking::LaunchErrorLog launchError = [log = log_](std::string_view text) {
+    log(HostLogLevel::kError, "Tavik: ERROR - " + std::string(text));
+  };
+
+  // A Wayland session whose compositor lists toplevels: applications come
+  // from the compositor. Else X11 (in a Wayland session, XWayland's view).
+  const char* waylandDisplay = g_getenv("WAYLAND_DISPLAY");
+  std::string waylandError;
+#ifdef PILVO_HAVE_WAYLAND
+  if (waylandDisplay && *waylandDisplay) {
+    state->wayland =
+        wayland::WaylandConnection::open(*state->loop, *state->index, "", &waylandError);
+  }
+  if (state->wayland) {
+    log_(HostLogLevel::kInfo, "Tavik: Desktop: Wayland (" + std::string(waylandDisplay) + ")");
+    state->wayland->setLostHandler([this] {
+      log_(HostLogLevel::kError, "Tavik: ERROR - the Wayland compositor went away; Pilvo quits");
+      exitStatus_ = 1;
+      g_application_quit(G_APPLICATION(application_));
+    });
+    state->accessibility =
+        std::make_unique<wayland::WaylandAccessibility>(state->wayland->toplevels());
+    state->trackingPlatform = std::make_unique<tracking::WaylandTrackingPlatform>(
+        *state->wayland, *state->index, kApplicationId, launchContext, launchError);
+  }
+#endif
+  if (!state->trackingPlatform) {
+    std::string error;
+    state->connection = x11::XConnection::open(*state->loop, "", &error);
+    if (!state->connection) {
+      if (!waylandError.empty()) error += "; and Wayland: " + waylandError;
+      log_(HostLogLevel::kError, "Tavik: ERROR - " + error);
+      exitStatus_ = 1;
+      g_application_quit(G_APPLICATION(application_));
+      return;
+    }
+    if (waylandDisplay && *waylandDisplay) {
+      log_(HostLogLevel::kInfo,
+           "Tavik: Desktop: X11 in a Wayland session; native Wayland applications are not seen" +
+               (waylandError.empty() ? std::string() : " (" + waylandError + ")"));
+    }
+    state->connection->setDisplayLostHandler([this] {
+      log_(HostLogLevel::kError, "Tavik: ERROR - the X display went away; Pilvo quits");
+      exitStatus_ = 1;
+      g_application_quit(G_APPLICATION(application_));
+    });
+    state->desktop = std::make_unique<x11::X11Desktop>(*state->connection, *state->index);
+    state->accessibility = std::make_unique<x11::X11Accessibility>(*state->desktop);
+    state->trackingPlatform = std::make_unique<tracking::X11TrackingPlatform>(
+        *state->desktop, *state->index, kApplicationId, launchContext, launchError);
+  }
 
   state->appIndexPlatform =
       std::make_unique<tracking::GioAppIndexPlatform>(kApplicationId, lookupThemeIconFile);

@@ -212,7 +212,8 @@ TEST_F(MainFlutterWindowTest, MinimumFollowsTheWorkArea) {
   };
   EXPECT_TRUE(settles(*window, [&](auto& r) {
     return window->currentWorkarea().height == 600 / scale && minimumFitsWorkarea(r);
-  }));
+  })) << "work area " << ::testing::PrintToString(window->currentWorkarea()) << ", minimum "
+      << window->minimumSize().width << "x" << window->minimumSize().height;
   EXPECT_LT(window->minimumSize().height, usual.height);
 
   gtk_widget_destroy(panel);

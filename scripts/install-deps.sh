@@ -12,13 +12,17 @@ packages=(
   libsoup-3.0-dev libxml2-dev
   # SVG application icons through GdkPixbuf
   librsvg2-common hicolor-icon-theme
+  # Wayland backend: client library, scanner and protocol descriptions
+  libwayland-dev libwayland-bin wayland-protocols plasma-wayland-protocols
   # tests and benchmarks
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   sqlite3 xvfb openbox xdotool wmctrl x11-utils x11-apps xterm dbus dbus-x11
   picom
-  desktop-file-utils procps imagemagick iproute2 python3
+  desktop-file-utils procps imagemagick iproute2 python3 jq
   # tray: trayer is an XEmbed tray
   trayer
+  # headless wlroots compositor and Wayland clients for the Wayland tests
+  sway foot wtype grim
 )
 
 missing=()

@@ -22,6 +22,13 @@ echo
 echo "== Host: installed-application index"
 PILVO_FORCE_XVFB=1 "$here/with-x-session.sh" "$build/bench/app_index_bench" \
   "$build/host/pilvo" "$build/channels/pilvoctl" "$([ "${QUICK:-0}" = 1 ] && echo 50 || echo 500)"
+echo "== Agent on Wayland (sway): focus latency, CPU idle and while typing"
+if command -v sway >/dev/null && [ -x "$build/bench/agent_wayland_bench" ]; then
+  "$here/with-sway-session.sh" "$build/bench/agent_wayland_bench" \
+    "$build/agent/pilvo-agent" "$switches" "$seconds"
+else
+  echo "(skipped: sway or the Wayland backend is missing)"
+fi
 echo
 echo "== Channel layer: codec"
 "$build/bench/channels_codec_bench"

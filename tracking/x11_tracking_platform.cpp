@@ -1,16 +1,8 @@
 #include "tracking/x11_tracking_platform.h"
 
-#include <gio/gdesktopappinfo.h>
-#include <gio/gio.h>
-#include <unistd.h>
+#include <glib.h>
 
 namespace pilvo::tracking {
-
-std::string userDataDirectory() {
-  std::string path = g_get_user_data_dir();
-  while (path.size() > 1 && path.back() == '/') path.pop_back();
-  return path;
-}
 
 X11TrackingPlatform::X11TrackingPlatform(x11::X11Desktop& desktop, const DesktopEntryIndex& index,
                                          std::string ownBundleId,
@@ -30,17 +22,7 @@ std::vector<RunningApp> X11TrackingPlatform::runningApplications() {
 }
 
 RunningApp X11TrackingPlatform::ownApplication() {
-  RunningApp own;
-  if (!ownBundleId_.empty()) own.bundleId = ownBundleId_;
-  const DesktopEntry* entry = index_.findById(ownBundleId_);
-  if (entry && !entry->name.empty()) {
-    own.localizedName = entry->name;
-  } else if (const char* name = g_get_application_name()) {
-    own.localizedName = name;
-  }
-  own.pid = static_cast<int32_t>(getpid());
-  own.activationPolicy = ActivationPolicy::kRegular;
-  return own;
+  return ownRunningApplication(index_, ownBundleId_);
 }
 
 std::string X11TrackingPlatform::applicationSupportPath() { return userDataDirectory(); }
@@ -48,24 +30,7 @@ std::string X11TrackingPlatform::applicationSupportPath() { return userDataDirec
 void X11TrackingPlatform::activate(const RunningApp& app) { desktop_.activate(app); }
 
 bool X11TrackingPlatform::launch(const std::string& bundleId) {
-  if (bundleId.empty()) return false;
-  GDesktopAppInfo* info = index_.newAppInfo(bundleId);
-  if (!info) {
-    // Installed after start-up: GIO looks the ID up afresh.
-    const std::string desktopId = bundleId + ".desktop";
-    info = g_desktop_app_info_new(desktopId.c_str());
-  }
-  if (!info) return false;
-  GAppLaunchContext* context = launchContext_ ? launchContext_() : nullptr;
-  GError* error = nullptr;
-  const bool started = g_app_info_launch(G_APP_INFO(info), nullptr, context, &error);
-  if (!started && logError_) {
-    logError_("could not start " + bundleId + ": " + (error ? error->message : "unknown error"));
-  }
-  g_clear_error(&error);
-  if (context) g_object_unref(context);
-  g_object_unref(info);
-  return started;
+  return launchInstalledApplication(index_, bundleId, launchContext_, logError_);
 }
 
 }  // namespace pilvo::tracking

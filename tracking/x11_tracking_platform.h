@@ -9,10 +9,9 @@
 #include <string_view>
 
 #include "identity/desktop_entry_index.h"
+#include "tracking/desktop_launcher.h"
 #include "tracking/tracking_platform.h"
 #include "x11/x11_desktop.h"
-
-typedef struct _GAppLaunchContext GAppLaunchContext;
 
 namespace pilvo::tracking {
 
@@ -21,8 +20,8 @@ class X11TrackingPlatform final : public TrackingPlatform {
   // Makes the launch context for a start (a new reference; nullptr for none).
   // The host passes the display's context so the started application gets a
   // startup-notification id and with it the focus.
-  using LaunchContextFactory = std::function<GAppLaunchContext*()>;
-  using ErrorLog = std::function<void(std::string_view text)>;
+  using LaunchContextFactory = tracking::LaunchContextFactory;
+  using ErrorLog = LaunchErrorLog;
 
   // `desktop` and `index` must outlive the platform.
   X11TrackingPlatform(x11::X11Desktop& desktop, const DesktopEntryIndex& index,
@@ -45,8 +44,5 @@ class X11TrackingPlatform final : public TrackingPlatform {
   LaunchContextFactory launchContext_;
   ErrorLog logError_;
 };
-
-// g_get_user_data_dir() without a trailing separator.
-std::string userDataDirectory();
 
 }  // namespace pilvo::tracking

@@ -1,0 +1,143 @@
+// The real `pilvo` in a headless sway session (scripts/with-sway-session.sh),
+// its window a native Wayland window: the tracking channel against swaymsg's
+// view of the tree, through pilvoctl. Skips where sway is not installed.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+
+#include "testing/sway_session.h"
+#include "testing/temp_dir.h"
+#include "testing/wait.h"
+
+namespace {
+
+using Json = nlohmann::json;
+using pilvo::testing::shellOutput;
+using pilvo::testing::shellStatus;
+using pilvo::testing::waitUntil;
+
+std::string env(const char* name, const char* fallback) {
+  const char* value = std::getenv(name);
+  return value ? value : fallback;
+}
+const std::string kBuildDir = env("PILVO_BUILD_DIR", ".");
+
+// app_ids of sway's windows, in tree order (sway lists them by position,
+// which here is the order they were opened in).
+Json swayAppIds() {
+  return Json::parse(shellOutput("swaymsg -t get_tree | jq -c '[.. | objects | "
+                                 "select(.type? == \"con\" and .app_id? != null) | .app_id]'"),
+                     nullptr, false);
+}
+
+bool focusApp(const std::string& appId) {
+  return shellStatus("swaymsg '[app_id=\"^" + appId + "$\"] focus'") == 0 &&
+         waitUntil([&] { return pilvo::testing::swayFocusedAppId() == appId; }, 5);
+}
+
+bool hasWindow(const std::string& appId) {
+  const Json ids = swayAppIds();
+  return ids.is_array() && std::find(ids.begin(), ids.end(), Json(appId)) != ids.end();
+}
+
+class PilvoWaylandIntegrationTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    if (!pilvo::testing::swaySessionMissing().empty()) return;
+    dir_ = new pilvo::testing::TempDir();
+    const std::string root = dir_->path();
+    shellOutput("cd '" + root + "' && mkdir -m 700 home config data data/applications run");
+    setenv("HOME", (root + "/home").c_str(), 1);
+    setenv("XDG_CONFIG_HOME", (root + "/config").c_str(), 1);
+    setenv("XDG_DATA_HOME", (root + "/data").c_str(), 1);
+    setenv("XDG_RUNTIME_DIR", (root + "/run").c_str(), 1);
+    for (std::string name : {"Probe", "Launchable"}) {
+      pilvo::testing::writeFile(root + "/data/applications/org.example." + name + ".desktop",
+                                "[Desktop Entry]\nType=Application\nName=" + name +
+                                    "\nExec=foot -a org.example." + name + " sleep 120\n");
+    }
+    shellOutput("cp '" + env("PILVO_SOURCE_DIR", "..") + "/resources/com.pilvo.Pilvo.desktop' '" +
+                root + "/data/applications/'");
+    socket_ = root + "/run/pilvo/host.sock";
+    const std::string pilvo = kBuildDir + "/host/pilvo";
+    if ((pilvo_ = fork()) == 0) {
+      execl(pilvo.c_str(), pilvo.c_str(), nullptr);
+      _exit(127);
+    }
+    probe_ = new pilvo::testing::FootWindow(root, "org.example.Probe", "probe");
+  }
+
+  static void TearDownTestSuite() {
+    delete probe_;
+    shellOutput("swaymsg '[app_id=\"^org.example.Launchable$\"] kill'");
+    if (pilvo_ > 0 && kill(pilvo_, SIGTERM) == 0) {
+      int status = 0;
+      const bool ended = waitUntil([&] { return waitpid(pilvo_, &status, WNOHANG) == pilvo_; }, 10);
+      EXPECT_TRUE(ended && WIFEXITED(status) && WEXITSTATUS(status) == 0);
+      if (!ended) kill(pilvo_, SIGKILL);
+    }
+    delete dir_;
+  }
+
+  void SetUp() override {
+    if (const std::string missing = pilvo::testing::swaySessionMissing(); !missing.empty()) {
+      GTEST_SKIP() << missing;
+    }
+    ASSERT_GT(pilvo_, 0);
+    for (const char* appId : {"com.pilvo.Pilvo", "org.example.Probe"}) {
+      ASSERT_TRUE(waitUntil([&] { return hasWindow(appId); }, 15)) << "no window of " << appId;
+    }
+  }
+
+  static std::optional<Json> call(const std::string& method, const std::string& args = "null") {
+    const std::string out = shellOutput("'" + kBuildDir + "/channels/pilvoctl' --socket '" +
+                                        socket_ + "' --timeout 10 call com.tavik/tracking " +
+                                        method + " '" + args + "' 2>/dev/null");
+    if (out.empty()) return std::nullopt;
+    return Json::parse(out, nullptr, false);
+  }
+
+  static inline pilvo::testing::TempDir* dir_ = nullptr;
+  static inline pilvo::testing::FootWindow* probe_ = nullptr;
+  static inline std::string socket_;
+  static inline pid_t pilvo_ = -1;
+};
+
+TEST_F(PilvoWaylandIntegrationTest, TrackingAnswersWhatTheCompositorShows) {
+  const Json all = swayAppIds();
+  Json others = Json::array();
+  for (const Json& id : all) {
+    if (id != "com.pilvo.Pilvo") others.push_back(id);
+  }
+  EXPECT_EQ(call("getAllRunningApps"), all);
+  EXPECT_EQ(call("getRunningAppBundleIds"), others);
+  EXPECT_EQ(call("hasPermissions"), Json(true));
+
+  ASSERT_TRUE(focusApp("org.example.Probe"));
+  EXPECT_EQ(call("getActiveAppName"), Json("Probe"));
+  ASSERT_TRUE(focusApp("com.pilvo.Pilvo"));
+  EXPECT_EQ(call("getActiveAppName"), Json("Pilvo"));
+}
+
+TEST_F(PilvoWaylandIntegrationTest, ActivateAppBringsRunningAppForwardOrLaunchesIt) {
+  ASSERT_TRUE(focusApp("com.pilvo.Pilvo"));
+  EXPECT_EQ(call("activateApp", R"({"bundleId": "org.example.Probe"})"), Json(true));
+  EXPECT_TRUE(
+      waitUntil([] { return pilvo::testing::swayFocusedAppId() == "org.example.Probe"; }, 5));
+
+  EXPECT_EQ(call("activateApp", R"({"bundleId": "org.example.NotInstalled"})"), Json(true));
+  EXPECT_EQ(call("activateApp", R"({"bundleId": "org.example.Launchable"})"), Json(true));
+  ASSERT_TRUE(waitUntil([] { return hasWindow("org.example.Launchable"); }, 10))
+      << "the desktop entry was not started";
+  EXPECT_TRUE(
+      waitUntil([] { return pilvo::testing::swayFocusedAppId() == "org.example.Launchable"; }, 5));
+  EXPECT_EQ(swayAppIds().size(), 3u) << "the unknown identifier opened something";
+}
+
+}  // namespace
