@@ -6,25 +6,7 @@
 # would, brings another application forward through it, clicks the sidebar
 # button while `pilvoctl listen` shows the "toggle" call, saves a screenshot
 # of the screen with the main window, and stops pilvo. Every wait is bounded.
-set -euo pipefail
-build=$(cd "$1" && pwd)
-shot=$2
-: "${XDG_RUNTIME_DIR:?XDG_RUNTIME_DIR must be set (pilvo puts its socket there)}"
-pilvoctl="$build/channels/pilvoctl"
-socket="$XDG_RUNTIME_DIR/pilvo/host.sock"
-logdir=$(dirname "$shot")
-mkdir -p "$logdir"
-
-pids=()
-cleanup() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; }
-trap cleanup EXIT
-
-# Waits up to $1 seconds for a command to succeed.
-wait_for() {
-  local limit=$1; shift
-  for _ in $(seq $((limit * 20))); do "$@" >/dev/null 2>&1 && return 0; sleep 0.05; done
-  echo "demo-host: timed out waiting for: $*" >&2; return 1
-}
+source "$(dirname "$0")/demo-common.sh" "$@"
 # The managed window whose WM_CLASS class is $1 (wmctrl lists managed windows only).
 managed_window() { wmctrl -lx | awk -v c="$1" '$3 ~ ("\\." c "$") { print $1; exit }'; }
 have_window() { [ -n "$(managed_window "$1")" ]; }

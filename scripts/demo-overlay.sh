@@ -6,24 +6,7 @@
 # a nudge with answer buttons through pilvoctl, saves a screenshot of the
 # dimmed screen with the avatar, clicks the first answer and prints the
 # "nudgeResponse" that `pilvoctl listen` received. Every wait is bounded.
-set -euo pipefail
-build=$(cd "$1" && pwd)
-shot=$2
-: "${XDG_RUNTIME_DIR:?XDG_RUNTIME_DIR must be set (pilvo puts its socket there)}"
-pilvoctl="$build/channels/pilvoctl"
-socket="$XDG_RUNTIME_DIR/pilvo/host.sock"
-logdir=$(dirname "$shot")
-mkdir -p "$logdir"
-
-pids=()
-cleanup() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; }
-trap cleanup EXIT
-
-wait_for() {
-  local limit=$1; shift
-  for _ in $(seq $((limit * 20))); do "$@" >/dev/null 2>&1 && return 0; sleep 0.05; done
-  echo "demo-overlay: timed out waiting for: $*" >&2; return 1
-}
+source "$(dirname "$0")/demo-common.sh" "$@"
 listener_connected() { ss -xH 2>/dev/null | grep -F "$socket" | grep -qv LISTEN; }
 
 echo

@@ -6,24 +6,7 @@
 # figures with pilvoctl, clicks the paw print, saves a screenshot of the open
 # menu, chooses "Start Deep Session" while `pilvoctl listen` prints the event,
 # then quits pilvo from its menu. Every wait is bounded.
-set -euo pipefail
-build=$(cd "$1" && pwd)
-shot=$2
-: "${XDG_RUNTIME_DIR:?XDG_RUNTIME_DIR must be set (pilvo puts its socket there)}"
-pilvoctl="$build/channels/pilvoctl"
-socket="$XDG_RUNTIME_DIR/pilvo/host.sock"
-logdir=$(dirname "$shot")
-mkdir -p "$logdir"
-
-pids=()
-cleanup() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; }
-trap cleanup EXIT
-
-wait_for() {
-  local limit=$1; shift
-  for _ in $(seq $((limit * 20))); do "$@" >/dev/null 2>&1 && return 0; sleep 0.05; done
-  echo "demo-tray: timed out waiting for: $*" >&2; return 1
-}
+source "$(dirname "$0")/demo-common.sh" "$@"
 menubar() { "$pilvoctl" --socket "$socket" --timeout 10 call com.tavik/menubar "$@"; }
 menu_shown() {
   local types=""
