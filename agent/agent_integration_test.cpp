@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "agent/agent_test_support.h"
+#include "testing/shell.h"
 #include "testing/temp_dir.h"
 #include "testing/wait.h"
 
@@ -40,15 +41,7 @@ std::optional<std::string> s(const char* v) { return std::string(v); }
 
 int runCommand(const std::string& cmd) { return std::system((cmd + " >/dev/null 2>&1").c_str()); }
 
-std::string commandOutput(const std::string& cmd) {
-  std::string out;
-  if (FILE* pipe = popen(cmd.c_str(), "r")) {
-    char buf[256];
-    while (size_t n = fread(buf, 1, sizeof buf, pipe)) out.append(buf, n);
-    pclose(pipe);
-  }
-  return out;
-}
+std::string commandOutput(const std::string& cmd) { return pilvo::testing::runShell(cmd).output; }
 
 std::string agentPath() { return PILVO_AGENT_PATH; }
 

@@ -23,6 +23,7 @@
 #include <tuple>
 #include <vector>
 
+#include "testing/shell.h"
 #include "testing/temp_dir.h"
 #include "testing/wait.h"
 
@@ -39,14 +40,7 @@ const std::string kBuildDir = env("PILVO_BUILD_DIR", ".");
 
 // Runs a shell command; its standard output, or nullopt when it failed.
 std::optional<std::string> shell(const std::string& command) {
-  FILE* pipe = popen((command + " 2>/dev/null").c_str(), "r");
-  if (!pipe) return std::nullopt;
-  std::string out;
-  char buffer[4096];
-  for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
-  const int status = pclose(pipe);
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return std::nullopt;
-  return out;
+  return pilvo::testing::shellOutputIfOk(command);
 }
 
 // Waits (bounded) for `pid` to end; its exit status, or nullopt.

@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 
+#include "testing/shell.h"
 #include "testing/temp_dir.h"
 #include "testing/wait.h"
 
@@ -22,14 +23,7 @@ const std::string kBuildDir = std::getenv("PILVO_BUILD_DIR") ? std::getenv("PILV
 
 // Runs a shell command (bounded); its standard output, or nullopt when it failed.
 std::optional<std::string> shell(const std::string& command) {
-  FILE* pipe = popen(("timeout 15 sh -c '" + command + "' 2>/dev/null").c_str(), "r");
-  if (!pipe) return std::nullopt;
-  std::string out;
-  char buffer[4096];
-  for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
-  const int status = pclose(pipe);
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return std::nullopt;
-  return out;
+  return pilvo::testing::shellOutputIfOk("timeout 15 sh -c '" + command + "'");
 }
 
 class MenuBarEndToEndTest : public ::testing::Test {

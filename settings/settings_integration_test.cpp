@@ -15,6 +15,7 @@
 #include <optional>
 #include <string>
 
+#include "testing/shell.h"
 #include "testing/temp_dir.h"
 #include "testing/wait.h"
 
@@ -32,13 +33,8 @@ const std::string kBuildDir = env("PILVO_BUILD_DIR", ".");
 
 // Runs a shell command; its standard output and exit status.
 std::pair<std::string, int> run(const std::string& command) {
-  FILE* pipe = popen((command + " 2>/dev/null").c_str(), "r");
-  if (!pipe) return {"", -1};
-  std::string out;
-  char buffer[4096];
-  for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
-  const int status = pclose(pipe);
-  return {out, WIFEXITED(status) ? WEXITSTATUS(status) : -1};
+  auto [output, status] = pilvo::testing::runShell(command);
+  return {output, status};
 }
 
 class SettingsIntegrationTest : public ::testing::Test {
