@@ -119,7 +119,8 @@ TEST_F(InterfaceIntegrationTest, ThePageCallsIsCalledAndListensThroughTheBridge)
                       Json{{"code", "INVALID_ARGS"}, {"isError", true}, {"hasMessage", true}}));
 
   // The sidebar button's "toggle" reaches the page's handler.
-  ASSERT_TRUE(waitUntil([] { return !mainWindow().empty(); }, 10));
+  ASSERT_TRUE(waitUntil([] { return !mainWindow().empty(); }, 30))
+      << shell("wmctrl -lx").value_or("(no wmctrl)");
   ASSERT_TRUE(shell("xdotool mousemove --window " + mainWindow() + " 24 18 click 1"));
   EXPECT_TRUE(pageSaw("sidebar", "toggle 1")) << seen().dump();
 
