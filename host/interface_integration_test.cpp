@@ -83,9 +83,10 @@ class InterfaceIntegrationTest : public ::testing::Test {
   bool pageSaw(const std::string& key, const Json& value) const {
     return waitUntil([&] { return seen().value(key, Json()) == value; }, 20);
   }
+  // The main window, found by its title (without asking the window manager).
   static std::string mainWindow() {
     std::string id =
-        shell("wmctrl -lx | awk \"\\$3 ~ /com.pilvo.Pilvo\\$/ {print \\$1; exit}\"").value_or("");
+        shell("xdotool search --onlyvisible --name \"^Pilvo\\$\" | head -n1").value_or("");
     while (!id.empty() && id.back() == '\n') id.pop_back();
     return id;
   }
@@ -128,8 +129,11 @@ TEST_F(InterfaceIntegrationTest, ThePageCallsIsCalledAndListensThroughTheBridge)
   // window is closed (hidden).
   chooseFromTrayMenu("Down Return");  // Start Deep Session
   EXPECT_TRUE(pageSaw("menubarEvents", Json{"startSession"})) << seen().dump();
+  // Closed as the user closes it, through the window manager.
+  ASSERT_TRUE(waitUntil([] { return shell("wmctrl -m").has_value(); }, 30))
+      << "no window manager: " << shell("pgrep -a openbox").value_or("openbox is not running");
   ASSERT_TRUE(shell("wmctrl -x -c com.pilvo.Pilvo"));
-  ASSERT_TRUE(waitUntil([] { return mainWindow().empty(); }, 5));
+  ASSERT_TRUE(waitUntil([] { return mainWindow().empty(); }, 10));
   chooseFromTrayMenu("Down Down Return");  // Pause Tracking
   EXPECT_TRUE(pageSaw("menubarEvents", Json{"startSession", "toggleTracking"})) << seen().dump();
 }
