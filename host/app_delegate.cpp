@@ -6,13 +6,13 @@
 #include "common/glib_event_loop.h"
 #include "host/main_flutter_window.h"
 #include "host/theme_icon_lookup.h"
-#include "tracking/gio_app_index_platform.h"
 #include "identity/desktop_entry_watcher.h"
+#include "menubar/status_notifier_tray.h"
 #include "overlay/gtk_overlay_platform.h"
 #include "settings/build_info.h"
 #include "settings/gtk_settings_platform.h"
 #include "settings/soup_update_platform.h"
-#include "menubar/status_notifier_tray.h"
+#include "tracking/gio_app_index_platform.h"
 #include "tracking/x11_tracking_platform.h"
 #ifdef PILVO_HAVE_WAYLAND
 #include "tracking/wayland_tracking_platform.h"
@@ -170,6 +170,15 @@ void AppDelegate::startup() {
       });
   state->window =
       std::make_unique<MainFlutterWindow>(application_, *state->engine, *state->defaults, log_);
+  if (std::optional<std::string> page = interface::InterfaceView::pagePath()) {
+    state->window->showInterface(*page);
+    // The nudge page shares the interface's web process.
+    state->overlayPlatform->setRelatedWebView(GTK_WIDGET(state->window->interfaceView()->widget()));
+  } else {
+    log_(HostLogLevel::kInfo,
+         "Tavik: The interface is not installed (or PILVO_NO_INTERFACE=1); interfaces connect "
+         "over the socket");
+  }
   state_ = std::move(state);
 
   HostServices services{state_->loop.get(), state_->trackingPlatform.get(),
@@ -193,11 +202,16 @@ void AppDelegate::startup() {
   }
   // The window's account of the bridge follows its connects and leaves.
   channels::BridgeServer* bridge = state_->engine->bridge();
-  const std::string socketPath = bridge ? bridge->socketPath() : channels::defaultSocketPath();
+  const std::string socketPath = bridge && !bridge->socketPath().empty()
+                                     ? bridge->socketPath()
+                                     : channels::defaultSocketPath();
   state_->window->setBridgeState({socketPath, 0, state_->bridgeError});
+  if (bridge) state_->window->startInterface(*bridge);
   if (bridge) {
     bridge->setClientCountHandler([this, socketPath](size_t clients) {
-      state_->window->setBridgeState({socketPath, clients, state_->bridgeError});
+      if (state_ && state_->window) {
+        state_->window->setBridgeState({socketPath, clients, state_->bridgeError});
+      }
     });
   }
 
@@ -225,6 +239,10 @@ void AppDelegate::shutdown() {
   if (!state_) return;
   // Sources and the bridge go before the window and the loop they run on.
   state_->sources.clear();
+  // The interface's page leaves the bridge with the window; nobody to tell.
+  if (channels::BridgeServer* bridge = state_->engine ? state_->engine->bridge() : nullptr) {
+    bridge->setClientCountHandler(nullptr);
+  }
   state_->window.reset();
   state_->engine.reset();
   state_.reset();
