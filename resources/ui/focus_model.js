@@ -66,6 +66,7 @@ export class FocusModel {
     this.switches_ = []; // switch times, ascending
     this.sessions_ = []; // [{ start, end|null }]
     this.days_ = new Map(); // day start -> totals of closed stretches
+    this.lastDay_ = null; // the day totals last written, to skip date arithmetic
     this.titles_ = new Map(); // bundleId -> last title
   }
 
@@ -223,14 +224,17 @@ export class FocusModel {
   forEachDayPart_(from, to, fn) {
     let a = from;
     while (a < to) {
-      const start = this.dayStart_(a);
-      const end = this.nextDay_(start);
-      let day = this.days_.get(start);
-      if (!day) {
-        day = emptyDay(start, end);
-        this.days_.set(start, day);
+      let day = this.lastDay_;
+      if (!day || a < day.start || a >= day.end) {
+        const start = this.dayStart_(a);
+        day = this.days_.get(start);
+        if (!day) {
+          day = emptyDay(start, this.nextDay_(start));
+          this.days_.set(start, day);
+        }
+        this.lastDay_ = day;
       }
-      const b = Math.min(to, end);
+      const b = Math.min(to, day.end);
       fn(day, a, b);
       a = b;
     }
@@ -249,13 +253,17 @@ export class FocusModel {
 
   prune_(t) {
     const horizon = t - this.keepDays_ * 24 * 60 * kMinute;
-    if (this.stretches_.length > 4096 && this.stretches_[0].end < horizon) {
+    // A day's worth at a time, so pruning stays linear over a month of rows.
+    if (this.stretches_.length > 4096 && this.stretches_[0].end < horizon - 24 * 60 * kMinute) {
       this.stretches_ = this.stretches_.filter((s) => s.end >= horizon);
       const i = this.switches_.findIndex((x) => x >= horizon);
       this.switches_ = i < 0 ? [] : this.switches_.slice(i);
     }
     for (const key of this.days_.keys()) {
-      if (key < horizon - 24 * 60 * kMinute) this.days_.delete(key);
+      if (key < horizon - 24 * 60 * kMinute) {
+        this.days_.delete(key);
+        this.lastDay_ = null;
+      }
     }
   }
 
