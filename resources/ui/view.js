@@ -70,6 +70,7 @@ export class AppView {
     this.$('check-updates').addEventListener('click', async () => {
       this.$('settings-status').textContent = 'Checking for updates…';
       await this.c_.checkForUpdates();
+      this.$('settings-status').textContent = 'Pilvo tells you here when an update is ready.';
     });
     this.c_.subscribe(() => this.render());
     this.render();
@@ -98,7 +99,13 @@ export class AppView {
     toggle.setAttribute('aria-pressed', String(s.tracking));
     const banner = this.$('banner');
     banner.hidden = !s.error && !s.updateReady;
-    banner.textContent = s.error ?? (s.updateReady ? `Pilvo ${s.updateReady} is ready to install.` : '');
+    banner.replaceChildren(s.error ?? (s.updateReady ? `Pilvo ${s.updateReady} is ready to install. ` : ''));
+    if (!s.error && s.updateReady) {
+      const restart = this.doc_.createElement('button');
+      restart.textContent = 'Restart and update';
+      restart.addEventListener('click', () => this.c_.restartAndUpdate());
+      banner.append(restart);
+    }
     if (this.screen_ === 'today') this.renderToday_(s, now);
     else if (this.screen_ === 'week') this.renderWeek_(now);
     else this.renderSettings_(s);
@@ -218,7 +225,7 @@ export class AppView {
       label.textContent = new Date(day.start).toLocaleDateString(undefined, { weekday: 'short' });
       const figures = this.doc_.createElement('span');
       figures.className = 'day-figures';
-      figures.textContent = `${formatMinutes(day.deepWorkMinutes)} deep · ${day.switches} sw`;
+      figures.textContent = `${formatMinutes(day.deepWorkMinutes)} deep\n${day.switches} switches`;
       col.setAttribute('aria-label', `${label.textContent}: ${formatMinutes(day.activeMinutes)} active, ` +
         `${formatMinutes(day.deepWorkMinutes)} deep work, ${day.switches} switches`);
       col.append(bars, label, figures);
