@@ -75,6 +75,7 @@ export class AppController {
     this.tickTimer_ = null;
     this.stopped_ = false;
     this.pendingNudge_ = null;
+    this.commands_ = Promise.resolve();
     this.state = {
       ready: false,
       preferences: { ...kDefaultPreferences },
@@ -297,16 +298,27 @@ export class AppController {
     return null;
   }
 
+  /** Menu commands run one after the other, so two quick toggles are two toggles. */
   onMenuEvent(event) {
-    if (event === 'startSession') return this.startSession();
-    if (event === 'endSession') return this.endSession({ completed: false });
-    if (event === 'toggleTracking') return this.setTracking(!this.state.tracking);
-    return undefined;
+    const run = () => {
+      if (event === 'startSession') return this.startSession();
+      if (event === 'endSession') return this.endSession({ completed: false });
+      if (event === 'toggleTracking') return this.setTracking(!this.state.tracking);
+      return undefined;
+    };
+    this.commands_ = this.commands_.then(run, run);
+    return this.commands_;
   }
 
   async startSession() {
-    if (this.state.session) return;
-    await this.sync();
+    if (this.state.session || this.starting_) return;
+    this.starting_ = true;
+    try {
+      await this.sync();
+    } finally {
+      this.starting_ = false;
+    }
+    if (this.state.session || this.stopped_) return;
     const now = this.clock_.now();
     this.model.startSession(now);
     this.state.session = {

@@ -119,6 +119,10 @@ test('pausing from the tray stops counting and nudging', async () => {
   host.emit('com.tavik/menubar_events', 'toggleTracking');
   await settle();
   assert.deepEqual(last(host.callsTo('com.tavik/menubar', 'updateTrackingState')), { isTracking: false });
+  host.emit('com.tavik/menubar_events', 'toggleTracking'); // two quick toggles are two toggles
+  host.emit('com.tavik/menubar_events', 'toggleTracking');
+  await settle();
+  assert.equal(app.state.tracking, false);
   for (let i = 0; i < 40; i++) {
     append('appSwitch', i % 2 ? 'chat' : 'web');
     await clock.advance(15 * 1000);

@@ -99,6 +99,15 @@ export class AppView {
     toggle.setAttribute('aria-pressed', String(s.tracking));
     const banner = this.$('banner');
     banner.hidden = !s.error && !s.updateReady;
+    const bannerKey = `${s.error}|${s.updateReady}`;
+    if (bannerKey !== this.bannerKey_) this.renderBanner_(banner, s);
+    this.bannerKey_ = bannerKey;
+    if (this.screen_ === 'today') this.renderToday_(s, now);
+    else if (this.screen_ === 'week') this.renderWeek_(now);
+    else this.renderSettings_(s);
+  }
+
+  renderBanner_(banner, s) {
     banner.replaceChildren(s.error ?? (s.updateReady ? `Pilvo ${s.updateReady} is ready to install. ` : ''));
     if (!s.error && s.updateReady) {
       const restart = this.doc_.createElement('button');
@@ -106,9 +115,6 @@ export class AppView {
       restart.addEventListener('click', () => this.c_.restartAndUpdate());
       banner.append(restart);
     }
-    if (this.screen_ === 'today') this.renderToday_(s, now);
-    else if (this.screen_ === 'week') this.renderWeek_(now);
-    else this.renderSettings_(s);
   }
 
   renderToday_(s, now) {
