@@ -2,6 +2,8 @@
 // answers to earlier nudges. Pure: the caller passes the time with every question.
 // See docs/focus-model.md ("Nudges").
 
+import { kOwnBundleId } from './focus_model.js';
+
 const kMinute = 60 * 1000;
 
 export const kSensitivities = {
@@ -52,7 +54,8 @@ export class NudgePolicy {
     step = Math.max(0, Math.min(kMaxStepMs, step));
     this.lastAt_ = now;
     const present = figures && !figures.idle && !figures.paused && figures.currentApp;
-    if (!present) return null; // idle or paused time counts for nothing and resets nothing
+    // Idle, paused and time in Pilvo itself count for nothing and reset nothing.
+    if (!present || figures.currentApp === kOwnBundleId) return null;
 
     if (session) {
       this.distractedMs_ = 0;

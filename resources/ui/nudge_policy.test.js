@@ -95,6 +95,7 @@ test('deep session: leaving its application for the away time nudges once per ab
     ],
   );
   const inPilvo = new NudgePolicy();
-  const own = { figures: { ...stable, currentApp: null, idle: true }, session };
-  assert.equal(run(inPilvo, 0, 5 * kMin, own).length, 0);
+  const own = { figures: { ...distracted, currentApp: 'com.pilvo.Pilvo' }, session };
+  assert.equal(run(inPilvo, 0, 5 * kMin, own).length, 0, 'in Pilvo itself during a session');
+  assert.equal(run(inPilvo, 0, 5 * kMin, { figures: own.figures }).length, 0, 'in Pilvo itself');
 });
