@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 
 #include "channels/bridge_client.h"
@@ -129,8 +130,9 @@ class TestClient {
   std::vector<Message> messages_;
 };
 
-// One suite, two UI sides: the in-process FakeFlutterUi that plugin tests use,
-// and a real client of bridge_test_host. The fake must not drift from the bridge.
+// One suite, three UI sides: the in-process FakeFlutterUi that plugin tests
+// use, a local client of the bridge, and a real client of bridge_test_host. The fake must not drift
+// from the bridge.
 class FakeSide {
  public:
   FakeSide() { serveTestChannels(engine_); }
@@ -155,6 +157,52 @@ class FakeSide {
   testing::FakeFlutterUi ui_{engine_.binaryMessenger()};
 };
 
+// A client inside the host process (the interface's web view), on the same
+// bridge as socket clients but without the socket.
+class LocalSide {
+ public:
+  LocalSide() {
+    serveTestChannels(engine_);
+    connection_ = bridge_.connectLocal([this](const Frame& f) { frames_.push_back(f); });
+  }
+  MethodResponse callRaw(const std::string& channel, const Bytes& message) {
+    const uint32_t id = nextId_++;
+    connection_->send({FrameKind::kMessage, id, channel, message});
+    loop_.runUntilIdle();
+    std::optional<MethodResponse> answer;
+    for (auto it = frames_.begin(); it != frames_.end();) {
+      if (it->kind == FrameKind::kReply && it->id == id) {
+        EXPECT_FALSE(answer.has_value()) << "two replies to call " << id;
+        answer = *decodeMethodResponse(it->payload).value;
+        it = frames_.erase(it);
+      } else {
+        ++it;
+      }
+    }
+    EXPECT_TRUE(answer.has_value()) << "no reply to call " << id;
+    return answer.value_or(FlutterMethodNotImplemented{});
+  }
+  MethodResponse call(const std::string& channel, const std::string& method, Value args = {}) {
+    return callRaw(channel, encodeMethodCall({method, std::move(args)}));
+  }
+  std::vector<Message> messages(size_t) {
+    loop_.runUntilIdle();
+    std::vector<Message> out;
+    for (auto& f : std::exchange(frames_, {})) {
+      if (f.kind == FrameKind::kMessage) out.push_back({f.channel, f.payload});
+    }
+    return out;
+  }
+
+ private:
+  testing::FakeEventLoop loop_;
+  FlutterEngine engine_{loop_, [](const std::string&) {}};
+  BridgeServer bridge_{loop_, engine_.binaryMessenger(), {}, [](const std::string&) {}};
+  std::vector<Frame> frames_;
+  uint32_t nextId_ = 1;
+  std::unique_ptr<LocalBridgeConnection> connection_;
+};
+
 struct BridgeSide : TestHost, TestClient {
   BridgeSide() : TestClient(socket) {}
 };
@@ -164,8 +212,47 @@ class UiSideContractTest : public ::testing::Test {
  protected:
   Side side_;
 };
-using Sides = ::testing::Types<FakeSide, BridgeSide>;
+using Sides = ::testing::Types<FakeSide, LocalSide, BridgeSide>;
 TYPED_TEST_SUITE(UiSideContractTest, Sides);
+
+// A local client counts as connected, shares host calls with socket clients
+// and, when it leaves, its stream is cancelled and its host calls settle.
+TEST(LocalBridgeTest, CountsAsAClientAndLeavesNothingBehind) {
+  testing::FakeEventLoop loop;
+  FlutterEngine engine{loop, [](const std::string&) {}};
+  serveTestChannels(engine);
+  BridgeServer bridge{loop, engine.binaryMessenger(), {}, [](const std::string&) {}};
+  std::vector<size_t> counts;
+  bridge.setClientCountHandler([&](size_t n) { counts.push_back(n); });
+  std::vector<Frame> frames;
+  auto connection = bridge.connectLocal([&](const Frame& f) { frames.push_back(f); });
+  EXPECT_EQ(bridge.clientCount(), 1u);
+  EXPECT_TRUE(connection->connected());
+  connection->send({FrameKind::kMessage, 1, "test/events", encodeMethodCall({"listen", Value(1)})});
+  std::optional<Bytes> hostCallReply;
+  engine.binaryMessenger().send("test/sidebar", encodeMethodCall({"toggle", Value()}),
+                                [&](ByteView r) { hostCallReply = Bytes(r.begin(), r.end()); });
+  loop.runUntilIdle();
+  ASSERT_EQ(frames.size(), 3u);  // the listen's reply, its first event, the host call
+  auto hostCall = std::find_if(frames.begin(), frames.end(),
+                               [](const Frame& f) { return f.channel == "test/sidebar"; });
+  ASSERT_NE(hostCall, frames.end());
+  EXPECT_NE(hostCall->id, 0u);  // an answer is wanted
+  EXPECT_FALSE(hostCallReply);
+  connection.reset();
+  loop.runUntilIdle();
+  EXPECT_EQ(hostCallReply, Bytes{});  // nobody left to answer: not implemented
+  EXPECT_EQ(bridge.clientCount(), 0u);
+  EXPECT_EQ(counts, (std::vector<size_t>{1, 0}));
+  // The stream was cancelled: a new listener's cancel is its own, not a leftover.
+  auto again = bridge.connectLocal([&](const Frame& f) { frames.push_back(f); });
+  frames.clear();
+  again->send({FrameKind::kMessage, 2, "test/events", encodeMethodCall({"cancel", Value()})});
+  loop.runUntilIdle();
+  ASSERT_EQ(frames.size(), 1u);
+  EXPECT_EQ(*decodeMethodResponse(frames[0].payload).value,
+            MethodResponse(FlutterError{"error", "No active stream to cancel", Value()}));
+}
 
 TYPED_TEST(UiSideContractTest, EveryCallGetsExactlyOneAnswer) {
   auto& side = this->side_;

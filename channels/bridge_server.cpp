@@ -55,6 +55,8 @@ struct BridgeServer::Impl {
     uint32_t nextId = 1;
     std::map<uint32_t, std::shared_ptr<OutgoingCall>> awaiting;  // host calls awaiting this client
     bool closed = false;
+    // Set for a client inside the process: frames go to it instead of a socket.
+    std::function<void(const Frame&)> local;
     std::weak_ptr<Client> self;
     explicit Client(size_t maxFrame) : reader(maxFrame) {}
   };
@@ -251,7 +253,7 @@ struct BridgeServer::Impl {
   void answer(Client& client, uint32_t id, Bytes reply) {
     if (id == 0) return;
     if (client.pending > 0) --client.pending;
-    queue(client, encodeFrame({FrameKind::kReply, id, {}, std::move(reply)}));
+    sendFrame(client, {FrameKind::kReply, id, {}, std::move(reply)});
   }
 
   // --- Frames to clients ----------------------------------------------------
@@ -287,8 +289,19 @@ struct BridgeServer::Impl {
         if (client->nextId == 0) client->nextId = 1;
         client->awaiting[frame.id] = call;
       }
-      queue(*client, encodeFrame(frame));
+      sendFrame(*client, frame);
     }
+  }
+
+  void sendFrame(Client& client, const Frame& frame) {
+    if (client.closed) return;
+    if (client.local) {
+      // A copy: the client may disconnect (and release its function) inside.
+      auto deliver = client.local;
+      deliver(frame);
+      return;
+    }
+    queue(client, encodeFrame(frame));
   }
 
   void queue(Client& client, Bytes bytes) {
@@ -335,7 +348,11 @@ struct BridgeServer::Impl {
   void closeClient(Client& client, const std::string& errorText, const std::string& why) {
     if (client.closed) return;
     if (!why.empty()) say("client " + std::to_string(client.id) + ": " + why);
-    if (!errorText.empty()) {
+    if (client.local) {
+      auto deliver = std::move(client.local);
+      client.local = nullptr;
+      if (!errorText.empty()) deliver(Frame{FrameKind::kError, 0, {}, toBytes(errorText)});
+    } else if (!errorText.empty()) {
       const Bytes frame = encodeFrame({FrameKind::kError, 0, {}, toBytes(errorText)});
       // Best effort: whatever was queued first, then the error, without blocking.
       client.out.insert(client.out.end(), frame.begin(), frame.end());
@@ -348,8 +365,10 @@ struct BridgeServer::Impl {
     }
     client.closed = true;
     client.watch.reset();
-    ::shutdown(client.fd, SHUT_RDWR);
-    ::close(client.fd);
+    if (client.fd >= 0) {
+      ::shutdown(client.fd, SHUT_RDWR);
+      ::close(client.fd);
+    }
     client.fd = -1;
     client.pending = 0;
     auto awaiting = std::move(client.awaiting);
@@ -372,6 +391,21 @@ struct BridgeServer::Impl {
     }
   }
 
+  void attach() {
+    messenger.setUiSide(
+        [this](const std::string& channel, Bytes message, BinaryReplyCallback reply) {
+          fromHost(channel, std::move(message), std::move(reply));
+        });
+  }
+
+  void closeSocketClients() {
+    std::vector<std::shared_ptr<Client>> socketClients;
+    for (auto& [id, c] : clients) {
+      if (!c->local) socketClients.push_back(c);
+    }
+    for (auto& c : socketClients) closeClient(*c, {}, {});
+  }
+
   void closeAll() {
     while (!clients.empty()) closeClient(*clients.begin()->second, {}, {});
   }
@@ -381,7 +415,11 @@ BridgeServer::BridgeServer(EventLoop& loop, HostMessenger& messenger, BridgeLimi
                            LogSink log)
     : impl_(std::make_unique<Impl>(loop, messenger, limits, std::move(log))) {}
 
-BridgeServer::~BridgeServer() { stop(); }
+BridgeServer::~BridgeServer() {
+  stop();
+  impl_->closeAll();
+  impl_->messenger.setUiSide(nullptr);
+}
 
 std::string BridgeServer::listen(const std::string& socketPath) {
   stop();
@@ -425,22 +463,62 @@ std::string BridgeServer::listen(const std::string& socketPath) {
   }
   impl_->listenFd = fd;
   socketPath_ = socketPath;
-  Impl* impl = impl_.get();
   impl_->startAccepting();
-  impl_->messenger.setUiSide(
-      [impl](const std::string& channel, Bytes message, BinaryReplyCallback reply) {
-        impl->fromHost(channel, std::move(message), std::move(reply));
-      });
+  impl_->attach();
   return {};
+}
+
+namespace {
+
+class LocalConnection final : public LocalBridgeConnection {
+ public:
+  LocalConnection(std::function<void(Frame)> send, std::function<void()> close,
+                  std::function<bool()> connected)
+      : send_(std::move(send)), close_(std::move(close)), connected_(std::move(connected)) {}
+  ~LocalConnection() override { close_(); }
+  void send(Frame frame) override { send_(std::move(frame)); }
+  bool connected() const override { return connected_(); }
+
+ private:
+  std::function<void(Frame)> send_;
+  std::function<void()> close_;
+  std::function<bool()> connected_;
+};
+
+}  // namespace
+
+std::unique_ptr<LocalBridgeConnection> BridgeServer::connectLocal(
+    std::function<void(const Frame&)> deliver) {
+  Impl* impl = impl_.get();
+  if (impl->listenFd < 0) impl->attach();  // the socket may have failed; this client still works
+  auto client = std::make_shared<Impl::Client>(impl->limits.maxFrameBytes);
+  client->id = impl->nextClientId++;
+  client->local = std::move(deliver);
+  client->self = client;
+  impl->clients[client->id] = client;
+  impl->reportClientCount();
+  std::weak_ptr<Impl::Client> weak = client;
+  return std::make_unique<LocalConnection>(
+      [impl, weak](Frame frame) {
+        auto c = weak.lock();
+        if (!c || c->closed) return;
+        impl->handleFrame(*c, std::move(frame));
+      },
+      [impl, weak] {
+        if (auto c = weak.lock()) impl->closeClient(*c, {}, {});
+      },
+      [weak] {
+        auto c = weak.lock();
+        return c && !c->closed;
+      });
 }
 
 void BridgeServer::stop() {
   if (impl_->listenFd < 0) return;
-  impl_->messenger.setUiSide(nullptr);
   impl_->acceptWatch.reset();
   impl_->acceptRetry.reset();
   impl_->clientCountChanged = nullptr;
-  impl_->closeAll();
+  impl_->closeSocketClients();
   ::close(impl_->listenFd);
   impl_->listenFd = -1;
   unlink(socketPath_.c_str());

@@ -3,11 +3,15 @@
 // messenger. Each client gets the replies to its own calls; messages the host
 // sends go to every client, except on an event channel, where they go to the
 // client whose "listen" is current. Runs entirely on the main loop.
+//
+// Clients inside the host process (the interface's web view) connect with
+// connectLocal() and exchange the same frames without a socket; they follow
+// the same rules and count as connected clients.
 #pragma once
 
 #include <cstddef>
-#include <map>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -29,6 +33,16 @@ struct BridgeLimits {
 // $XDG_RUNTIME_DIR/pilvo/host.sock (GLib's fallback when the variable is unset).
 std::string defaultSocketPath();
 
+// A client inside the host process. Frames for it arrive through the function
+// given to connectLocal(), on the loop; an error frame means the host closed it.
+class LocalBridgeConnection {
+ public:
+  virtual ~LocalBridgeConnection() = default;  // disconnects
+  // A message or a reply from the client, as a socket client would send it.
+  virtual void send(Frame frame) = 0;
+  virtual bool connected() const = 0;
+};
+
 class BridgeServer {
  public:
   BridgeServer(EventLoop& loop, HostMessenger& messenger, BridgeLimits limits = {},
@@ -41,7 +55,12 @@ class BridgeServer {
   // A stale socket file is replaced; a live one (another host) is an error.
   // Returns an empty string on success, else what went wrong and what to do.
   std::string listen(const std::string& socketPath);
+  // Closes the socket and its clients; clients inside the process stay.
   void stop();
+
+  // Connects a client inside the process. It works whether or not the socket
+  // is listening; the connection must not outlive the server.
+  std::unique_ptr<LocalBridgeConnection> connectLocal(std::function<void(const Frame&)> deliver);
 
   const std::string& socketPath() const { return socketPath_; }
   size_t clientCount() const;

@@ -47,7 +47,8 @@ std::string FlutterEngine::startBridge(const std::string& socketPath, BridgeLimi
   bridge_.reset();
   auto bridge = std::make_unique<BridgeServer>(loop_, messenger_, limits, log_);
   std::string error = bridge->listen(socketPath.empty() ? defaultSocketPath() : socketPath);
-  if (error.empty()) bridge_ = std::move(bridge);
+  // Kept either way: clients inside the process connect without the socket.
+  bridge_ = std::move(bridge);
   return error;
 }
 

@@ -82,7 +82,9 @@ class FlutterEngine final : public FlutterPluginRegistry {
   const std::vector<std::string>& registrationLog() const { return registrationLog_; }
 
   // Opens the socket bridge (default path: defaultSocketPath()). Returns an
-  // empty string on success, else an error that says what to do.
+  // empty string on success, else an error that says what to do. The bridge
+  // exists afterwards either way (bridge()), for clients inside the process;
+  // its socketPath() is empty when the socket is not listening.
   std::string startBridge(const std::string& socketPath = {}, BridgeLimits limits = {});
   BridgeServer* bridge() { return bridge_.get(); }
 

@@ -6,13 +6,13 @@
 #include "common/glib_event_loop.h"
 #include "host/main_flutter_window.h"
 #include "host/theme_icon_lookup.h"
-#include "tracking/gio_app_index_platform.h"
 #include "identity/desktop_entry_watcher.h"
+#include "menubar/status_notifier_tray.h"
 #include "overlay/gtk_overlay_platform.h"
 #include "settings/build_info.h"
 #include "settings/gtk_settings_platform.h"
 #include "settings/soup_update_platform.h"
-#include "menubar/status_notifier_tray.h"
+#include "tracking/gio_app_index_platform.h"
 #include "tracking/x11_tracking_platform.h"
 #include "x11/x11_accessibility.h"
 #include "x11/x11_desktop.h"
@@ -131,6 +131,15 @@ void AppDelegate::startup() {
       });
   state->window =
       std::make_unique<MainFlutterWindow>(application_, *state->engine, *state->defaults, log_);
+  if (std::optional<std::string> page = interface::InterfaceView::pagePath()) {
+    state->window->showInterface(*page);
+    // The nudge page shares the interface's web process.
+    state->overlayPlatform->setRelatedWebView(GTK_WIDGET(state->window->interfaceView()->widget()));
+  } else {
+    log_(HostLogLevel::kInfo,
+         "Tavik: The interface is not installed (or PILVO_NO_INTERFACE=1); interfaces connect "
+         "over the socket");
+  }
   state_ = std::move(state);
 
   HostServices services{state_->loop.get(), state_->trackingPlatform.get(),
@@ -154,8 +163,11 @@ void AppDelegate::startup() {
   }
   // The window's account of the bridge follows its connects and leaves.
   channels::BridgeServer* bridge = state_->engine->bridge();
-  const std::string socketPath = bridge ? bridge->socketPath() : channels::defaultSocketPath();
+  const std::string socketPath = bridge && !bridge->socketPath().empty()
+                                     ? bridge->socketPath()
+                                     : channels::defaultSocketPath();
   state_->window->setBridgeState({socketPath, 0, state_->bridgeError});
+  if (bridge) state_->window->startInterface(*bridge);
   if (bridge) {
     bridge->setClientCountHandler([this, socketPath](size_t clients) {
       state_->window->setBridgeState({socketPath, clients, state_->bridgeError});

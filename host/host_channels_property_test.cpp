@@ -4,6 +4,7 @@
 // plugin added later is covered without touching this file. Seeded and
 // bounded; deferred work (timers, posted answers) runs on virtual time.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <cmath>
 #include <cstdlib>
@@ -40,14 +41,17 @@ const std::vector<std::string> kKnownNames = {
     // settings, updater
     "setLaunchAtLogin", "setMenuBarVisible", "showSavePanel", "checkForUpdates", "isUpdateReady",
     "restartAndUpdate", "getVersionInfo",
+    // activity, interface
+    "eventsAfter", "markSynced", "writeTextFile", "loadPreferences", "savePreferences",
     // event channels; calls the host only makes itself
     "listen", "cancel", "toggle", "nudgeResponse", "updateReady"};
-const std::vector<std::string> kKnownKeys = {"bundleId",    "message",    "state",
-                                             "enabled",     "visible",    "name",
-                                             "score",       "position",   "durationSeconds",
-                                             "avatarState", "buttonMode", "isTracking",
-                                             "isActive",    "json",       "x",
-                                             "y",           "width",      "height"};
+const std::vector<std::string> kKnownKeys = {
+    "bundleId",        "message",     "state",      "enabled",
+    "visible",         "name",        "score",      "position",
+    "durationSeconds", "avatarState", "buttonMode", "isTracking",
+    "isActive",        "json",        "x",          "y",
+    "width",           "height",      "afterId",    "limit",
+    "upToId",          "path",        "text",       "preferences"};
 
 // Applications the fake desktop runs or has installed, and one it does not know.
 const std::vector<std::string> kAppIds = {"xterm", "org.gnome.TextEditor", "org.example.Missing"};
@@ -199,6 +203,21 @@ TEST(HostChannelsPropertyTest, EveryCallOnEveryChannelIsAnsweredExactlyOnce) {
        .window = 0x12}};
   host.trackingPlatform.frontmost = host.trackingPlatform.running[0];
   host.trackingPlatform.installed = {"xterm", "org.gnome.TextEditor"};
+  // An event store with rows, in the agent's schema.
+  g_mkdir_with_parents(host.dir.file("data/pilvo").c_str(), 0700);
+  sqlite3* store = nullptr;
+  ASSERT_EQ(sqlite3_open(host.activityStorePath.c_str(), &store), SQLITE_OK);
+  ASSERT_EQ(
+      sqlite3_exec(store,
+                   "CREATE TABLE events (id INTEGER PRIMARY KEY AUTOINCREMENT, timestamp TEXT "
+                   "NOT NULL, type TEXT NOT NULL, bundle_id TEXT, window_title TEXT, synced "
+                   "INTEGER DEFAULT 0);"
+                   "INSERT INTO events (timestamp, type, bundle_id, window_title) VALUES "
+                   "('2026-12-07T06:00:00Z', 'appSwitch', 'xterm', 'bash'),"
+                   "('2026-12-07T06:01:00Z', 'idle', NULL, NULL);",
+                   nullptr, nullptr, nullptr),
+      SQLITE_OK);
+  sqlite3_close(store);
   host.start();
 
   std::vector<std::string> channelNames;

@@ -1,6 +1,7 @@
 #include "host/host_plugins.h"
 
 #include "host/generated_plugin_registrant.h"
+#include "interface/interface_channels.h"
 #include "overlay/focus_overlay_plugin.h"
 #include "settings/build_info.h"
 #include "settings/settings_bridge_plugin.h"
@@ -11,6 +12,11 @@ namespace pilvo::host {
 
 void registerHostPlugins(channels::FlutterPluginRegistrar& registrar,
                          const HostServices& services) {
+  // The interface may write only where a save dialog of this session pointed.
+  auto interfaceFiles = std::make_shared<interface::InterfaceFiles>(
+      services.interfacePreferencesPath.empty()
+          ? interface::InterfaceFiles::defaultPreferencesPath()
+          : services.interfacePreferencesPath);
   // 1. Tracking, with the installed-application index.
   tracking::AppIndexer indexer;
   if (services.appIndexPlatform) {
@@ -39,9 +45,13 @@ void registerHostPlugins(channels::FlutterPluginRegistrar& registrar,
     settings::MenuBarVisibility menuBarVisibility = [](bool visible) {
       if (auto controller = menubar::MenuBarController::shared()) controller->setVisible(visible);
     };
-    settings::SettingsBridgePlugin::registerWith(
-        registrar, std::make_shared<settings::SettingsService>(
-                       *services.settingsPlatform, *services.loop, std::move(menuBarVisibility)));
+    auto settingsService = std::make_shared<settings::SettingsService>(
+        *services.settingsPlatform, *services.loop, std::move(menuBarVisibility));
+    settingsService->setSavePathObserver(
+        [files = std::weak_ptr(interfaceFiles)](const std::string& path) {
+          if (auto f = files.lock()) f->allowPath(path);
+        });
+    settings::SettingsBridgePlugin::registerWith(registrar, std::move(settingsService));
   }
   // 5. Updater.
   if (services.updatePlatform) {
@@ -58,6 +68,13 @@ void registerHostPlugins(channels::FlutterPluginRegistrar& registrar,
         });
     settings::SparkleUpdaterPlugin::registerWith(registrar, std::move(updater));
   }
+  // 6. Activity: the agent's store, read-only but for the synced column.
+  interface::ActivityPlugin::registerWith(
+      registrar, std::make_shared<interface::ActivityStore>(
+                     services.activityStorePath.empty() ? interface::ActivityStore::defaultPath()
+                                                        : services.activityStorePath));
+  // 7. Interface: its preferences and the files it exports.
+  interface::InterfacePlugin::registerWith(registrar, std::move(interfaceFiles));
   // Each of these registers here, in this order, once it exists.
 }
 

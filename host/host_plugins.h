@@ -4,16 +4,17 @@
 
 #include <functional>
 #include <memory>
+#include <string>
 
 #include "agent/agent_platform.h"
 #include "channels/flutter_engine.h"
 #include "common/event_loop.h"
 #include "host/host_log.h"
+#include "menubar/menu_bar_controller.h"
+#include "overlay/overlay_platform.h"
 #include "settings/settings_platform.h"
 #include "settings/update_platform.h"
 #include "tracking/app_index_service.h"
-#include "overlay/overlay_platform.h"
-#include "menubar/menu_bar_controller.h"
 #include "tracking/tracking_platform.h"
 
 namespace pilvo::host {
@@ -45,10 +46,14 @@ struct HostServices {
   menubar::TrayPlatform* trayPlatform = nullptr;
   // "Open Pilvo" and "Quit Pilvo" of the menu bar.
   menubar::AppCommands appCommands;
+  // The agent's event store the activity channel reads, and the interface's
+  // preferences file; empty: their places in the user's directories.
+  std::string activityStorePath;
+  std::string interfacePreferencesPath;
 };
 
 // Attaches the host's own plugins through `registrar`, in this order:
-// tracking, overlay, menu bar, settings, updater.
+// tracking, overlay, menu bar, settings, updater, activity, interface.
 void registerHostPlugins(channels::FlutterPluginRegistrar& registrar, const HostServices& services);
 
 // The channel part of the main window's start-up: the standard plugins in

@@ -28,10 +28,11 @@ TEST(HostStartUpTest, RegistersStandardPluginsThenOwnPluginsThenSidebar) {
                   {"channel:com.tavik/tracking", "delegate:TavikPlugins:com.tavik/tracking",
                    "channel:com.tavik/overlay", "delegate:TavikPlugins:com.tavik/overlay",
                    "channel:com.tavik/menubar", "eventChannel:com.tavik/menubar_events",
-                   "delegate:TavikPlugins:com.tavik/menubar",
-                   "channel:com.tavik/settings", "delegate:TavikPlugins:com.tavik/settings",
-                   "channel:com.pilvo/updater", "delegate:TavikPlugins:com.pilvo/updater",
-                   "channel:com.tavik/sidebar"});
+                   "delegate:TavikPlugins:com.tavik/menubar", "channel:com.tavik/settings",
+                   "delegate:TavikPlugins:com.tavik/settings", "channel:com.pilvo/updater",
+                   "delegate:TavikPlugins:com.pilvo/updater", "channel:com.pilvo/activity",
+                   "delegate:TavikPlugins:com.pilvo/activity", "channel:com.pilvo/interface",
+                   "delegate:TavikPlugins:com.pilvo/interface", "channel:com.tavik/sidebar"});
   EXPECT_EQ(host.engine.registrationLog(), expected);
 }
 
@@ -53,6 +54,36 @@ TEST(HostStartUpTest, SettingsShowAndHideTheMenuBarItem) {
   setVisible(true);
   ASSERT_NE(host.tray.current(), nullptr);
   EXPECT_EQ(host.tray.items.size(), 2u) << "a new item, not the old one";
+}
+
+// The interface writes a file only where a save dialog of this start-up
+// pointed: the path the settings channel returned, not a cancelled dialog's.
+TEST(HostStartUpTest, WriteTextFileFollowsTheSaveDialog) {
+  test::FakeHost host;
+  host.settingsPlatform.cancelAtOnce = false;
+  host.start();
+  testing::FakeFlutterUi ui(host.engine.binaryMessenger());
+  using channels::makeMap;
+  using channels::Value;
+  auto send = [&](const char* channel, const char* method, Value args) {
+    auto reply = ui.sendRaw(channel, channels::encodeMethodCall({method, std::move(args)}));
+    host.loop.runUntilIdle();
+    return *channels::decodeMethodResponse(**reply).value;
+  };
+  const std::string chosen = host.dir.file("focus.json");
+  const Value write = makeMap({{"path", chosen}, {"text", "{}"}});
+  auto refused = send("com.pilvo/interface", "writeTextFile", write);
+  EXPECT_EQ(std::get<channels::FlutterError>(refused).code, "PATH_NOT_ALLOWED");
+
+  auto dialog = ui.sendRaw("com.tavik/settings",
+                           channels::encodeMethodCall({"showSavePanel", makeMap({{"name", "f"}})}));
+  host.loop.runUntilIdle();
+  ASSERT_TRUE(host.settingsPlatform.closePanel(chosen));
+  host.loop.runUntilIdle();
+  EXPECT_EQ(*channels::decodeMethodResponse(**dialog).value,
+            channels::MethodResponse(Value(chosen)));
+  EXPECT_EQ(send("com.pilvo/interface", "writeTextFile", write), channels::MethodResponse(Value()));
+  EXPECT_EQ(testing::readFile(chosen), "{}");
 }
 
 // The index answers over the tracking channel; when the system's database

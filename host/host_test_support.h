@@ -30,6 +30,9 @@ struct FakeHost {
     appIndexPlatform.iconDir = dir.file("data/app_icons");
     // Nobody sits at a test's save dialog: each one is cancelled as it opens.
     settingsPlatform.cancelAtOnce = true;
+    // The interface's files stay in the test's directory.
+    activityStorePath = dir.file("data/pilvo/agent_events.db");
+    interfacePreferencesPath = dir.file("config/pilvo/interface.json");
   }
 
   // What the host logged, errors and all.
@@ -44,19 +47,24 @@ struct FakeHost {
   testing::FakeSettingsPlatform settingsPlatform;
   testing::FakeUpdatePlatform updatePlatform;
   testing::FakeTrayPlatform tray;
+  std::string activityStorePath;
+  std::string interfacePreferencesPath;
   channels::FlutterEngine engine{loop, [this](const std::string& line) { logged.push_back(line); }};
 
   HostServices services() {
-    HostServices services{&loop,
-                          &trackingPlatform,
-                          &accessibility,
-                          [this](HostLogLevel, std::string_view text) { logged.emplace_back(text); },
-                          &appIndexPlatform,
-                          [] { return std::make_unique<testing::InlineRunner>(); }};
+    HostServices services{
+        &loop,
+        &trackingPlatform,
+        &accessibility,
+        [this](HostLogLevel, std::string_view text) { logged.emplace_back(text); },
+        &appIndexPlatform,
+        [] { return std::make_unique<testing::InlineRunner>(); }};
     services.overlayPlatform = &overlayPlatform;
     services.settingsPlatform = &settingsPlatform;
     services.updatePlatform = &updatePlatform;
     services.trayPlatform = &tray;
+    services.activityStorePath = activityStorePath;
+    services.interfacePreferencesPath = interfacePreferencesPath;
     return services;
   }
   // The channel start-up of the main window; returns the sidebar channel.

@@ -107,6 +107,7 @@ MainFlutterWindow::MainFlutterWindow(GtkApplication* application, channels::Flut
   gtk_container_add(GTK_CONTAINER(content), statusText_);
   gtk_container_add(GTK_CONTAINER(content), statusCommand_);
   gtk_container_add(GTK_CONTAINER(content_), content);
+  status_ = content;
   gtk_container_add(GTK_CONTAINER(window_), content_);
   gtk_widget_show_all(content_);
   gtk_widget_show_all(headerBar_);
@@ -131,6 +132,7 @@ MainFlutterWindow::MainFlutterWindow(GtkApplication* application, channels::Flut
 }
 
 MainFlutterWindow::~MainFlutterWindow() {
+  interface_.reset();  // the page's connection goes before the window
   if (rootWindow_) gdk_window_remove_filter(rootWindow_, onRootEvent, this);
   g_signal_handlers_disconnect_by_data(screen_, this);
   g_signal_handlers_disconnect_by_data(window_, this);
@@ -454,6 +456,21 @@ void MainFlutterWindow::setBridgeState(const BridgeState& state) {
           ? std::string("pilvoctl call com.tavik/tracking getActiveAppName")
           : "pilvoctl --socket " + socketPath + " call com.tavik/tracking getActiveAppName";
   gtk_label_set_text(GTK_LABEL(statusCommand_), command.c_str());
+}
+
+void MainFlutterWindow::showInterface(const std::string& page) {
+  if (interface_) return;
+  interface_ =
+      std::make_unique<interface::InterfaceView>(page, [log = log_](const std::string& line) {
+        if (log) log(HostLogLevel::kInfo, "Tavik: " + line);
+      });
+  gtk_widget_hide(status_);
+  gtk_box_pack_start(GTK_BOX(content_), interface_->widget(), TRUE, TRUE, 0);
+  gtk_widget_show(interface_->widget());
+}
+
+void MainFlutterWindow::startInterface(channels::BridgeServer& bridge) {
+  if (interface_) interface_->start(bridge, engine_.binaryMessenger());
 }
 
 std::string MainFlutterWindow::contentText() const {

@@ -1,8 +1,8 @@
 // The main window: title-less and translucent, with a sidebar button at the
 // leading edge of the title bar. It remembers its frame under
-// "MainWindowFrame" and closing it only hides it. The content area stands in
-// for the interface, which runs as its own process and connects over the
-// socket bridge.
+// "MainWindowFrame" and closing it only hides it. The content area shows the
+// interface's web view (showInterface); without one it says how an interface
+// process connects over the socket bridge.
 #pragma once
 
 #include <gtk/gtk.h>
@@ -18,6 +18,7 @@
 #include "host/host_log.h"
 #include "host/host_plugins.h"
 #include "host/window_frame.h"
+#include "interface/interface_view.h"
 
 namespace pilvo::host {
 
@@ -53,6 +54,15 @@ class MainFlutterWindow {
   // many are connected, and why the bridge is not running. The owner calls it
   // whenever the bridge reports a change.
   void setBridgeState(const BridgeState& state);
+
+  // The content area becomes the interface's web view showing `page`; the
+  // page loads once startInterface() connects it to the bridge.
+  void showInterface(const std::string& page);
+  void startInterface(channels::BridgeServer& bridge);
+  // Null unless showInterface() was called.
+  interface::InterfaceView* interfaceView() const {
+    return interface_.get();
+  }
 
   GtkWindow* window() const { return GTK_WINDOW(window_); }
   GtkWidget* sidebarButton() const { return sidebarButton_; }
@@ -99,6 +109,8 @@ class MainFlutterWindow {
   GtkWidget* headerBar_ = nullptr;
   GtkWidget* sidebarButton_ = nullptr;
   GtkWidget* content_ = nullptr;
+  GtkWidget* status_ = nullptr;
+  std::unique_ptr<interface::InterfaceView> interface_;
   GtkWidget* statusTitle_ = nullptr;
   GtkWidget* statusText_ = nullptr;
   GtkWidget* statusCommand_ = nullptr;

@@ -176,13 +176,20 @@ class GtkFloating {
 
 class GtkPanelWindow final : public PanelWindow {
  public:
-  GtkPanelWindow(EventLoop& loop, Rect frame)
+  GtkPanelWindow(EventLoop& loop, Rect frame, GtkWidget* relatedView)
       : loop_(loop), base_(loop, frame, GDK_WINDOW_TYPE_HINT_NOTIFICATION) {
     WebKitUserContentManager* content = webkit_user_content_manager_new();
     webkit_user_content_manager_register_script_message_handler(content, "nudgeResponse");
     g_signal_connect(content, "script-message-received::nudgeResponse", G_CALLBACK(onScriptMessage),
                      this);
-    webView_ = WEBKIT_WEB_VIEW(webkit_web_view_new_with_user_content_manager(content));
+    if (relatedView && WEBKIT_IS_WEB_VIEW(relatedView)) {
+      // The same web process as the related view (its own content manager and
+      // settings), so WebKit's memory is paid once.
+      webView_ = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "user-content-manager", content,
+                                              "related-view", relatedView, nullptr));
+    } else {
+      webView_ = WEBKIT_WEB_VIEW(webkit_web_view_new_with_user_content_manager(content));
+    }
     g_object_unref(content);
     WebKitSettings* settings = webkit_web_view_get_settings(webView_);
     webkit_settings_set_allow_file_access_from_file_urls(settings, TRUE);
@@ -414,8 +421,17 @@ std::optional<Screen> GtkOverlayPlatform::mainScreen() {
 }
 
 std::unique_ptr<PanelWindow> GtkOverlayPlatform::createPanelWindow(Rect frame) {
-  return std::make_unique<GtkPanelWindow>(loop_, frame);
+  GtkWidget* related = relatedView_ && GTK_IS_WIDGET(relatedView_) ? relatedView_ : nullptr;
+  return std::make_unique<GtkPanelWindow>(loop_, frame, related);
 }
+
+void GtkOverlayPlatform::setRelatedWebView(GtkWidget* view) {
+  if (relatedView_) g_object_remove_weak_pointer(G_OBJECT(relatedView_), (gpointer*)&relatedView_);
+  relatedView_ = view;
+  if (relatedView_) g_object_add_weak_pointer(G_OBJECT(relatedView_), (gpointer*)&relatedView_);
+}
+
+GtkOverlayPlatform::~GtkOverlayPlatform() { setRelatedWebView(nullptr); }
 
 std::unique_ptr<DimWindow> GtkOverlayPlatform::createDimWindow(Rect frame) {
   return std::make_unique<GtkDimWindow>(loop_, frame);

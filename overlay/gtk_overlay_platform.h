@@ -10,6 +10,8 @@
 // dimming) and the page gets an opaque background.
 #pragma once
 
+#include <gtk/gtk.h>
+
 #include <functional>
 
 #include "common/event_loop.h"
@@ -21,6 +23,11 @@ class GtkOverlayPlatform final : public OverlayPlatform {
  public:
   // `loop` runs the animations' completions.
   explicit GtkOverlayPlatform(EventLoop& loop);
+  ~GtkOverlayPlatform() override;
+
+  // A WebKitWebView whose web process the panel's page shares (the
+  // interface's); set before the panel is made. Null: a process of its own.
+  void setRelatedWebView(GtkWidget* view);
 
   // Whether the screen has a compositing manager now.
   static bool composited();
@@ -39,6 +46,7 @@ class GtkOverlayPlatform final : public OverlayPlatform {
 
  private:
   EventLoop& loop_;
+  GtkWidget* relatedView_ = nullptr;
 };
 
 }  // namespace pilvo::overlay

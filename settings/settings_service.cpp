@@ -31,6 +31,7 @@ void SettingsService::openNext() {
   platform_.runSavePanel(request.name,
                          [this, alive = std::weak_ptr<bool>(alive_),
                           done = std::move(request.done)](std::optional<std::string> path) {
+                           if (path && alive.lock() && savePathObserver_) savePathObserver_(*path);
                            done(std::move(path));
                            if (!alive.lock()) return;
                            panelOpen_ = false;

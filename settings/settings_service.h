@@ -34,6 +34,10 @@ class SettingsService {
   // time: a request made while one is open opens its dialog after that one
   // closes, so every request gets its own answer.
   void showSavePanel(std::string suggestedName, SavePanelDone done);
+  // Told every path a save dialog returns, before the caller's `done`.
+  void setSavePathObserver(std::function<void(const std::string& path)> observer) {
+    savePathObserver_ = std::move(observer);
+  }
 
  private:
   struct Request {
@@ -45,6 +49,7 @@ class SettingsService {
   SettingsPlatform& platform_;
   EventLoop& loop_;
   MenuBarVisibility menuBar_;
+  std::function<void(const std::string&)> savePathObserver_;
   std::deque<Request> pending_;
   bool panelOpen_ = false;
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);

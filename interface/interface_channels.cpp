@@ -1,0 +1,119 @@
+#include "interface/interface_channels.h"
+
+#include <string>
+
+namespace pilvo::interface {
+namespace {
+
+using channels::Value;
+using channels::ValueList;
+using channels::ValueMap;
+
+Value optionalText(const std::optional<std::string>& text) { return text ? Value(*text) : Value(); }
+
+Value rowValue(const ActivityRow& row) {
+  return ValueMap{{"id", Value::integer(row.id)},
+                  {"timestamp", row.timestamp},
+                  {"type", row.type},
+                  {"bundleId", optionalText(row.bundleId)},
+                  {"windowTitle", optionalText(row.windowTitle)},
+                  {"synced", row.synced}};
+}
+
+// A member that is absent or null gives `fallback`; one of another kind, nullopt.
+std::optional<int64_t> wholeNumberOr(const Value& args, const char* key, int64_t fallback) {
+  const Value* member = args.find(key);
+  if (!member || member->isNull()) return fallback;
+  return member->asWholeNumber();
+}
+
+}  // namespace
+
+void ActivityPlugin::registerWith(channels::FlutterPluginRegistrar& registrar,
+                                  std::shared_ptr<const ActivityStore> store) {
+  auto channel = channels::FlutterMethodChannel::methodChannelWithName(
+      kActivityChannelName, registrar.messenger(), registrar.log());
+  registrar.addMethodCallDelegate(std::make_shared<ActivityPlugin>(std::move(store)), *channel);
+  registrar.keepAlive(channel);
+}
+
+void ActivityPlugin::handleMethodCall(const channels::FlutterMethodCall& call,
+                                      std::unique_ptr<channels::FlutterResult> result) {
+  if (call.method == "eventsAfter") {
+    const std::optional<int64_t> afterId = channels::wholeNumberMember(call.arguments, "afterId");
+    const std::optional<int64_t> limit = wholeNumberOr(call.arguments, "limit", kDefaultPageSize);
+    if (!afterId || !limit || *limit < 1 || *limit > kMaxPageSize) {
+      result->error(kInvalidArgsCode, "Expected {\"afterId\": int, \"limit\": 1.." +
+                                          std::to_string(kMaxPageSize) + "}");
+      return;
+    }
+    auto rows = store_->eventsAfter(*afterId, static_cast<int>(*limit));
+    if (auto* error = std::get_if<StoreError>(&rows)) {
+      result->error(kStoreErrorCode, error->message);
+      return;
+    }
+    ValueList list;
+    for (const ActivityRow& row : std::get<std::vector<ActivityRow>>(rows)) {
+      list.push_back(rowValue(row));
+    }
+    result->success(std::move(list));
+  } else if (call.method == "markSynced") {
+    const std::optional<int64_t> upToId = channels::wholeNumberMember(call.arguments, "upToId");
+    if (!upToId) {
+      result->error(kInvalidArgsCode, "Expected {\"upToId\": int}");
+      return;
+    }
+    auto marked = store_->markSynced(*upToId);
+    if (auto* error = std::get_if<StoreError>(&marked)) {
+      result->error(kStoreErrorCode, error->message);
+      return;
+    }
+    result->success(Value::integer(std::get<int64_t>(marked)));
+  } else {
+    result->notImplemented();
+  }
+}
+
+void InterfacePlugin::registerWith(channels::FlutterPluginRegistrar& registrar,
+                                   std::shared_ptr<InterfaceFiles> files) {
+  auto channel = channels::FlutterMethodChannel::methodChannelWithName(
+      kInterfaceChannelName, registrar.messenger(), registrar.log());
+  registrar.addMethodCallDelegate(std::make_shared<InterfacePlugin>(std::move(files)), *channel);
+  registrar.keepAlive(channel);
+}
+
+void InterfacePlugin::handleMethodCall(const channels::FlutterMethodCall& call,
+                                       std::unique_ptr<channels::FlutterResult> result) {
+  auto answer = [&](const FileError& error) {
+    if (error.ok()) {
+      result->success();
+    } else {
+      result->error(error.code, error.message);
+    }
+  };
+  if (call.method == "writeTextFile") {
+    const std::string* path = channels::stringMember(call.arguments, "path");
+    const std::string* text = channels::stringMember(call.arguments, "text");
+    if (!path || !text) {
+      result->error(kInvalidArgsCode, "Expected {\"path\": string, \"text\": string}");
+      return;
+    }
+    answer(files_->writeTextFile(*path, *text));
+  } else if (call.method == "loadPreferences") {
+    std::string error;
+    std::optional<Value> preferences = channels::valueFromJson(files_->loadPreferences(), &error);
+    result->success(preferences && preferences->asMap() ? std::move(*preferences)
+                                                        : Value(ValueMap{}));
+  } else if (call.method == "savePreferences") {
+    const Value* preferences = call.arguments.find("preferences");
+    if (!preferences || !preferences->asMap()) {
+      result->error(kInvalidArgsCode, "Expected {\"preferences\": map}");
+      return;
+    }
+    answer(files_->savePreferences(channels::valueToJson(*preferences)));
+  } else {
+    result->notImplemented();
+  }
+}
+
+}  // namespace pilvo::interface
