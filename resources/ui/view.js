@@ -128,7 +128,7 @@ export class AppView {
     const ring = this.$('ring-value');
     const circumference = 2 * Math.PI * 52;
     ring.setAttribute('stroke-dasharray', `${((score ?? 0) / 100) * circumference} ${circumference}`);
-    ring.setAttribute('class', `ring-value ${score === null ? 'none' : tintFor(score)}`);
+    ring.setAttribute('class', `ring-value ${score === null || score === 0 ? 'none' : tintFor(score)}`);
     this.$('score').textContent = score === null ? '–' : String(score);
     let state = 'No activity yet';
     if (f?.paused) state = 'Tracking paused';
