@@ -417,6 +417,7 @@ BridgeServer::BridgeServer(EventLoop& loop, HostMessenger& messenger, BridgeLimi
 
 BridgeServer::~BridgeServer() {
   stop();
+  impl_->clientCountChanged = nullptr;  // nobody is told about the clients destruction drops
   impl_->closeAll();
   impl_->messenger.setUiSide(nullptr);
 }

@@ -170,7 +170,9 @@ void AppDelegate::startup() {
   if (bridge) state_->window->startInterface(*bridge);
   if (bridge) {
     bridge->setClientCountHandler([this, socketPath](size_t clients) {
-      state_->window->setBridgeState({socketPath, clients, state_->bridgeError});
+      if (state_ && state_->window) {
+        state_->window->setBridgeState({socketPath, clients, state_->bridgeError});
+      }
     });
   }
 
@@ -198,6 +200,10 @@ void AppDelegate::shutdown() {
   if (!state_) return;
   // Sources and the bridge go before the window and the loop they run on.
   state_->sources.clear();
+  // The interface's page leaves the bridge with the window; nobody to tell.
+  if (channels::BridgeServer* bridge = state_->engine ? state_->engine->bridge() : nullptr) {
+    bridge->setClientCountHandler(nullptr);
+  }
   state_->window.reset();
   state_->engine.reset();
   state_.reset();

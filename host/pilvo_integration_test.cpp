@@ -102,6 +102,8 @@ class PilvoIntegrationTest : public ::testing::Test {
     setenv("XDG_CONFIG_HOME", (root + "/config").c_str(), 1);
     setenv("XDG_DATA_HOME", (root + "/data").c_str(), 1);
     setenv("XDG_RUNTIME_DIR", (root + "/run").c_str(), 1);
+    // The socket clients here hold the streams; no interface page competes for them.
+    setenv("PILVO_NO_INTERFACE", "1", 1);
     for (std::string name : {"Probe", "Launchable"}) {
       pilvo::testing::writeFile(root + "/data/applications/org.example." + name + ".desktop",
                                 "[Desktop Entry]\nType=Application\nName=" + name +

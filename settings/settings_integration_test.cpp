@@ -51,6 +51,8 @@ class SettingsIntegrationTest : public ::testing::Test {
     setenv("XDG_CONFIG_HOME", (root + "/config").c_str(), 1);
     setenv("XDG_DATA_HOME", (root + "/data").c_str(), 1);
     setenv("XDG_RUNTIME_DIR", (root + "/run").c_str(), 1);
+    // The socket clients here hold the streams; no interface page competes for them.
+    setenv("PILVO_NO_INTERFACE", "1", 1);
     socket_ = root + "/run/pilvo/host.sock";
     if ((pilvo_ = fork()) == 0) {
       execl(kPilvo.c_str(), kPilvo.c_str(), nullptr);

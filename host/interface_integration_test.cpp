@@ -1,0 +1,141 @@
+// The real `pilvo` with the real web view in an X session: a probe page uses
+// channels.js the way the interface does and keeps what it saw in its
+// preferences (through "savePreferences"), which the test reads. xdotool clicks
+// the sidebar button, gdbus and xdotool work the tray menu. Every wait is bounded.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+
+#include "testing/temp_dir.h"
+#include "testing/wait.h"
+
+namespace {
+
+using Json = nlohmann::json;
+using pilvo::testing::waitUntil;
+
+std::string env(const char* name, const char* fallback) {
+  const char* value = std::getenv(name);
+  return value ? value : fallback;
+}
+const std::string kBuildDir = env("PILVO_BUILD_DIR", ".");
+const std::string kSourceDir = env("PILVO_SOURCE_DIR", "..");
+
+// Runs a shell command (bounded); its standard output, or nullopt when it failed.
+std::optional<std::string> shell(const std::string& command) {
+  FILE* pipe = popen(("timeout 15 sh -c '" + command + "' 2>/dev/null").c_str(), "r");
+  if (!pipe) return std::nullopt;
+  std::string out;
+  char buffer[4096];
+  for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
+  const int status = pclose(pipe);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return std::nullopt;
+  return out;
+}
+
+class InterfaceIntegrationTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const std::string root = dir_.path();
+    ASSERT_TRUE(shell("cd " + root + " && mkdir -m 700 home config data run ui"));
+    ASSERT_TRUE(shell("cp " + kBuildDir + "/resources/ui/channels.js " + kSourceDir +
+                      "/host/testdata/interface_probe.html " + root + "/ui/"));
+    setenv("HOME", (root + "/home").c_str(), 1);
+    setenv("XDG_CONFIG_HOME", (root + "/config").c_str(), 1);
+    setenv("XDG_DATA_HOME", (root + "/data").c_str(), 1);
+    setenv("XDG_RUNTIME_DIR", (root + "/run").c_str(), 1);
+    setenv("PILVO_INTERFACE_PAGE", (root + "/ui/interface_probe.html").c_str(), 1);
+    unsetenv("PILVO_NO_INTERFACE");
+    const std::string pilvo = kBuildDir + "/host/pilvo";
+    if ((pilvo_ = fork()) == 0) {
+      execl(pilvo.c_str(), pilvo.c_str(), nullptr);
+      _exit(127);
+    }
+    item_ = "org.kde.StatusNotifierItem-" + std::to_string(pilvo_) + "-1";
+  }
+  void TearDown() override {
+    if (pilvo_ > 0 && kill(pilvo_, 0) == 0) {
+      kill(pilvo_, SIGTERM);
+      int status = 0;
+      const bool ended = waitUntil([&] { return waitpid(pilvo_, &status, WNOHANG) == pilvo_; }, 10);
+      if (!ended) {
+        kill(pilvo_, SIGKILL);
+        waitpid(pilvo_, nullptr, 0);
+      }
+      EXPECT_TRUE(ended && WIFEXITED(status) && WEXITSTATUS(status) == 0)
+          << "pilvo did not end cleanly: " << status;
+    }
+  }
+
+  // What the page has reported so far.
+  Json seen() const {
+    Json json = Json::parse(pilvo::testing::readFile(dir_.file("config/pilvo/interface.json")),
+                            nullptr, false);
+    return json.is_object() ? json : Json::object();
+  }
+  bool pageSaw(const std::string& key, const Json& value) const {
+    return waitUntil([&] { return seen().value(key, Json()) == value; }, 20);
+  }
+  // The main window, found by its title (without asking the window manager).
+  static std::string mainWindow() {
+    std::string id =
+        shell("xdotool search --onlyvisible --name \"^Pilvo\\$\" | head -n1").value_or("");
+    while (!id.empty() && id.back() == '\n') id.pop_back();
+    return id;
+  }
+  static bool menuShown() {
+    return shell(
+               "for w in $(xdotool search --onlyvisible --classname com.pilvo.Pilvo); do "
+               "xprop -id $w _NET_WM_WINDOW_TYPE; done | grep -q POPUP_MENU")
+        .has_value();
+  }
+  void chooseFromTrayMenu(const std::string& keys) {
+    ASSERT_TRUE(shell("gdbus call --session --dest " + item_ +
+                      " --object-path /StatusNotifierItem"
+                      " --method org.kde.StatusNotifierItem.Activate 0 0"));
+    ASSERT_TRUE(waitUntil(menuShown, 10)) << "no menu after the click";
+    ASSERT_TRUE(shell("xdotool key " + keys));
+    ASSERT_TRUE(waitUntil([] { return !menuShown(); }, 10)) << "the menu stayed open";
+  }
+
+  pilvo::testing::TempDir dir_;
+  pid_t pilvo_ = -1;
+  std::string item_;
+};
+
+TEST_F(InterfaceIntegrationTest, ThePageCallsIsCalledAndListensThroughTheBridge) {
+  // Calls: a reply, an error with its code, not implemented, rows of a store
+  // that does not exist yet.
+  ASSERT_TRUE(pageSaw("rows", Json::array())) << seen().dump();
+  EXPECT_TRUE(pageSaw("supportPath", dir_.file("data"))) << seen().dump();
+  EXPECT_TRUE(pageSaw("notImplemented", "NOT_IMPLEMENTED"));
+  EXPECT_TRUE(pageSaw("invalidArgs",
+                      Json{{"code", "INVALID_ARGS"}, {"isError", true}, {"hasMessage", true}}));
+
+  // The sidebar button's "toggle" reaches the page's handler.
+  ASSERT_TRUE(waitUntil([] { return !mainWindow().empty(); }, 30))
+      << shell("wmctrl -lx").value_or("(no wmctrl)");
+  ASSERT_TRUE(shell("xdotool mousemove --window " + mainWindow() + " 24 18 click 1"));
+  EXPECT_TRUE(pageSaw("sidebar", "toggle 1")) << seen().dump();
+
+  // A command from the tray menu reaches the page's stream, also while the
+  // window is closed (hidden).
+  chooseFromTrayMenu("Down Return");  // Start Deep Session
+  EXPECT_TRUE(pageSaw("menubarEvents", Json{"startSession"})) << seen().dump();
+  // Closed as the user closes it, through the window manager.
+  ASSERT_TRUE(waitUntil([] { return shell("wmctrl -m").has_value(); }, 30))
+      << "no window manager: " << shell("pgrep -a openbox").value_or("openbox is not running");
+  ASSERT_TRUE(shell("wmctrl -x -c com.pilvo.Pilvo"));
+  ASSERT_TRUE(waitUntil([] { return mainWindow().empty(); }, 10));
+  chooseFromTrayMenu("Down Down Return");  // Pause Tracking
+  EXPECT_TRUE(pageSaw("menubarEvents", Json{"startSession", "toggleTracking"})) << seen().dump();
+}
+
+}  // namespace
