@@ -19,6 +19,8 @@ packages=(
   sqlite3 xvfb openbox xdotool wmctrl x11-utils x11-apps xterm dbus dbus-x11
   picom
   desktop-file-utils procps imagemagick iproute2 python3 jq
+  # the interface's JavaScript tests and benchmark
+  nodejs
   # tray: trayer is an XEmbed tray
   trayer
   # headless wlroots compositor and Wayland clients for the Wayland tests

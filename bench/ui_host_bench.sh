@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# The interface in the real host, inside an X session (through scripts/with-x-session.sh):
+#   bench/ui_host_bench.sh BUILD_DIR [IDLE_SECONDS=30]
+# Measures: host start to the interface's first rows taken (they are marked synced right
+# after the first figures are computed), the proportional set size of the host plus its web
+# processes with the interface loaded, and their CPU time while idle with the window hidden.
+set -euo pipefail
+build=$(cd "$1" && pwd)
+idle=${2:-30}
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(mktemp -d "${TMPDIR:-/tmp}/pilvo-ui-bench.XXXXXX")
+export XDG_DATA_HOME=$root/data XDG_CONFIG_HOME=$root/config XDG_STATE_HOME=$root/state
+export XDG_CACHE_HOME=$root/cache XDG_RUNTIME_DIR=$root/run
+mkdir -p "$XDG_RUNTIME_DIR" "$XDG_DATA_HOME/applications"
+chmod 700 "$XDG_RUNTIME_DIR"
+cp "$here/../resources/com.pilvo.Pilvo.desktop" "$XDG_DATA_HOME/applications/"
+store=$XDG_DATA_HOME/pilvo/agent_events.db
+pids=()
+cleanup() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; wait 2>/dev/null || true; rm -rf "$root"; }
+trap cleanup EXIT
+wait_for() {
+  local limit=$1; shift
+  for _ in $(seq $((limit * 100))); do "$@" >/dev/null 2>&1 && return 0; sleep 0.01; done
+  echo "ui_host_bench: timed out: $*" >&2; return 1
+}
+synced() { [ "$(sqlite3 "$store" 'select coalesce(sum(synced),0) from events')" -gt 0 ]; }
+family() { echo "$1" $(pgrep -P "$1" || true); }
+pss_kb() { local t=0 p; for p in $(family "$1"); do
+  t=$((t + $(awk '/^Pss:/ { print $2 }' "/proc/$p/smaps_rollup" 2>/dev/null || echo 0))); done; echo $t; }
+cpu_ticks() { local t=0 p; for p in $(family "$1"); do
+  t=$((t + $(awk '{ print $14 + $15 }' "/proc/$p/stat" 2>/dev/null || echo 0))); done; echo $t; }
+
+"$build/agent/pilvo-agent" 2>/dev/null & pids+=($!)
+wait_for 10 test -s "$store"
+start=$(date +%s%N)
+"$build/host/pilvo" 2>"$root/pilvo.err" & pilvo=$!; pids+=($pilvo)
+wait_for 30 synced
+echo "host start to first rows taken by the interface: $(( ($(date +%s%N) - start) / 1000000 )) ms"
+sleep 3
+echo "PSS, host + web processes, interface loaded: $(( $(pss_kb $pilvo) / 1024 )) MB ($(family $pilvo | wc -w) processes)"
+wmctrl -c Pilvo  # closing only hides the window
+sleep 2
+before=$(cpu_ticks $pilvo)
+sleep "$idle"
+after=$(cpu_ticks $pilvo)
+hz=$(getconf CLK_TCK)
+echo "CPU while idle with the window hidden: $(( (after - before) * 1000 / hz )) ms over ${idle} s"
+echo "PSS after the idle phase: $(( $(pss_kb $pilvo) / 1024 )) MB"

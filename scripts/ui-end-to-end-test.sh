@@ -1,0 +1,88 @@
+#!/usr/bin/env bash
+# End to end, inside an X session (run through scripts/with-x-session.sh):
+#   scripts/ui-end-to-end-test.sh BUILD_DIR
+# The agent and the host with its interface run in a fresh home. The user works in one
+# application for 45 s, then hops between two others every half second; the interface must
+# take every row (synced), nudge (sensitivity "high": after a minute of distraction), and
+# "Back to focus" must bring the first application back to the front. Every wait is bounded.
+set -euo pipefail
+build=$(cd "$1" && pwd)
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(mktemp -d "${TMPDIR:-/tmp}/pilvo-ui-e2e.XXXXXX")
+export XDG_DATA_HOME=$root/data XDG_CONFIG_HOME=$root/config XDG_STATE_HOME=$root/state
+export XDG_CACHE_HOME=$root/cache XDG_RUNTIME_DIR=$root/run
+mkdir -p "$XDG_RUNTIME_DIR" "$XDG_DATA_HOME/applications" "$XDG_CONFIG_HOME/pilvo"
+chmod 700 "$XDG_RUNTIME_DIR"
+cp "$here/../resources/com.pilvo.Pilvo.desktop" "$XDG_DATA_HOME/applications/"
+printf '{"sensitivity":"high"}\n' >"$XDG_CONFIG_HOME/pilvo/interface.json"
+store=$XDG_DATA_HOME/pilvo/agent_events.db
+
+pids=()
+cleanup() {
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  rm -rf "$root"
+}
+trap cleanup EXIT
+fail() { echo "ui-end-to-end-test: $*" >&2; echo "--- pilvo log" >&2; tail -30 "$root/pilvo.err" >&2; exit 1; }
+wait_for() {
+  local limit=$1; shift
+  for _ in $(seq $((limit * 10))); do "$@" >/dev/null 2>&1 && return 0; sleep 0.1; done
+  return 1
+}
+active_window() { printf '%d' "$(xprop -root _NET_ACTIVE_WINDOW | sed -n 's/.*# \(0x[0-9a-f]*\).*/\1/p')"; }
+all_synced() {
+  local counts
+  counts=$(sqlite3 "$store" 'select count(*), coalesce(sum(synced), 0) from events')
+  [ "${counts%|*}" -gt 0 ] && [ "${counts%|*}" = "${counts#*|}" ]
+}
+
+if command -v picom >/dev/null; then
+  picom --backend xrender --config /dev/null 2>/dev/null & pids+=($!)
+fi
+"$build/agent/pilvo-agent" 2>"$root/agent.err" & pids+=($!)
+for app in Editor Chat Web; do
+  xterm -class "$app" -title "$app" -e sleep 600 & pids+=($!)
+done
+# The managed window whose WM_CLASS class is $1 (wmctrl lists managed windows only).
+managed_window() { wmctrl -lx | awk -v c="$1" '$3 ~ ("\\." c "$") { print $1; exit }'; }
+have_window() { [ -n "$(managed_window "$1")" ]; }
+for app in Editor Chat Web; do wait_for 10 have_window "$app" || fail "$app did not start"; done
+"$build/host/pilvo" 2>"$root/pilvo.err" & pids+=($!)
+wait_for 30 grep -q "korima_overlay.html loaded" "$root/pilvo.err" || fail "the host did not start"
+
+editor=$(printf '%d' "$(managed_window Editor)")
+chat=$(printf '%d' "$(managed_window Chat)")
+web=$(printf '%d' "$(managed_window Web)")
+xdotool windowactivate "$editor"
+wait_for 20 all_synced || fail "the interface did not take the first rows"
+echo "rows taken and marked synced: $(sqlite3 "$store" 'select count(*) from events')"
+sleep 45
+
+deadline=$((SECONDS + 150))
+nudged=0
+while [ $SECONDS -lt $deadline ]; do
+  xdotool windowactivate "$chat"; sleep 0.5
+  xdotool windowactivate "$web"; sleep 0.5
+  if grep -q "Tavik: Showing overlay" "$root/pilvo.err"; then nudged=1; break; fi
+  [ -n "${PILVO_E2E_DEBUG:-}" ] && sqlite3 "$store" "select $SECONDS, count(*), sum(synced) from events" >&2
+done
+[ $nudged = 1 ] || fail "no nudge within 150 s of switching"
+echo "nudged after $((SECONDS - deadline + 150)) s of switching"
+wait_for 10 all_synced || fail "rows were left unsynced"
+
+# The panel's first answer button ("Back to focus") is the one in the accent colour.
+sleep 1.5
+shot=$root/nudge.png
+import -window root "$shot"
+width=$(xdpyinfo | awk '/dimensions:/ { split($2, d, "x"); print d[1] }')
+left=$((width - 280))
+point=$(convert "$shot" -crop "280x1000+$left+0" +repage txt:- |
+  awk -F'[,: ]+' '/#4A6CF7/ && !found { print $1, $2; found = 1 }')
+[ -n "$point" ] || fail "no answer button on the nudge"
+set -- $point
+xdotool mousemove $((left + $1 + 20)) $(($2 + 8)) click 1
+wait_for 10 grep -q "nudgeResponse" "$root/pilvo.err" || fail "the answer did not reach the host"
+is_editor() { [ "$(active_window)" = "$editor" ]; }
+wait_for 10 is_editor || fail "Back to focus did not bring the editor back (active: $(active_window))"
+echo "Back to focus brought the editor back to the front"
