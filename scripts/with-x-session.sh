@@ -35,7 +35,7 @@ flock -w 60 9 || echo "with-x-session: starting without the Xvfb start lock" >&2
 started=0
 for attempt in 1 2 3 4 5; do
   : >"$workdir/display"
-  Xvfb -displayfd 3 -screen 0 "${PILVO_XVFB_SCREEN:-1920x1080x24}" -nolisten tcp 3>"$workdir/display" 2>"$workdir/xvfb.log" 9>&- &
+  Xvfb -displayfd 3 -screen 0 "${PILVO_XVFB_SCREEN:-1920x1080x24}" -nolisten tcp -noreset 3>"$workdir/display" 2>"$workdir/xvfb.log" 9>&- &
   xvfb=$!
   for _ in $(seq 100); do
     [ -s "$workdir/display" ] && break
@@ -66,13 +66,29 @@ unset WAYLAND_DISPLAY
 export WEBKIT_DISABLE_COMPOSITING_MODE=1
 export GDK_BACKEND=x11
 
-openbox --sm-disable >"$workdir/openbox.log" 2>&1 &
-pids+=($!)
-# Wait until the window manager announces itself on the root window.
-for _ in $(seq 100); do
-  xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
-  sleep 0.05
+# Wait until the window manager announces itself on the root window; tests
+# that need one must not run without it.
+wm_running=0
+for attempt in 1 2 3; do
+  openbox --sm-disable >"$workdir/openbox.log" 2>&1 &
+  wm=$!
+  for _ in $(seq 200); do
+    if xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; then
+      wm_running=1
+      break
+    fi
+    kill -0 "$wm" 2>/dev/null || break
+    sleep 0.05
+  done
+  if [ "$wm_running" = 1 ]; then
+    pids+=("$wm")
+    break
+  fi
+  kill "$wm" 2>/dev/null; wait "$wm" 2>/dev/null
 done
+if [ "$wm_running" != 1 ]; then
+  echo "with-x-session: openbox did not start:" >&2; cat "$workdir/openbox.log" >&2; exit 1
+fi
 
 exec_status=0
 dbus-run-session -- "$@" || exec_status=$?
