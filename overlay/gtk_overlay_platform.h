@@ -1,4 +1,5 @@
-// The nudge panels on GTK 3 + WebKitGTK 4.1 under X11.
+// The nudge panels on GTK 3 + WebKitGTK 4.1 under X11, and on Wayland
+// compositors that offer layer shell (wlroots).
 //
 // Both windows are popup (override-redirect) windows: the window manager never
 // places, decorates, focuses or lists them, so they appear exactly on their
@@ -11,17 +12,27 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 
 #include "common/event_loop.h"
 #include "overlay/overlay_platform.h"
 
 namespace pilvo::overlay {
 
+class WaylandFocusedOutput;
+
 class GtkOverlayPlatform final : public OverlayPlatform {
  public:
   // `loop` runs the animations' completions.
   explicit GtkOverlayPlatform(EventLoop& loop);
+  ~GtkOverlayPlatform() override;
 
+  // Whether GDK runs on a Wayland compositor that offers layer shell: the
+  // windows are then layer surfaces (dim on the top layer, panel on the
+  // overlay layer), and the main screen is the output of the focused window
+  // (from the compositor's toplevel list), else the first. On Wayland
+  // without layer shell there is no main screen, so no nudge shows.
+  static bool layerShell();
   // Whether the screen has a compositing manager now.
   static bool composited();
 
@@ -39,6 +50,8 @@ class GtkOverlayPlatform final : public OverlayPlatform {
 
  private:
   EventLoop& loop_;
+  std::unique_ptr<WaylandFocusedOutput> focusedOutput_;
+  bool focusedOutputOpened_ = false;
 };
 
 }  // namespace pilvo::overlay
