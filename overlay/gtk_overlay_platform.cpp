@@ -236,6 +236,7 @@ class GtkFloating {
     gtk_window_resize(window, std::max(width, 1), std::max(height, 1));
   }
   void setInputPassThrough(bool passThrough) {
+    passThrough_ = passThrough;
     if (layered_) {
       // Set on the widget, GTK applies the shape again after every resize;
       // one set on the GdkWindow was lost with the next resize.
@@ -257,7 +258,13 @@ class GtkFloating {
   void raise() {
     gtk_widget_show_all(window_);
     // Layer surfaces keep their layer's order: the panel's layer is above the dim's.
-    if (!layered_) gdk_window_raise(gtk_widget_get_window(window_));
+    if (!layered_) {
+      gdk_window_raise(gtk_widget_get_window(window_));
+      return;
+    }
+    // GDK gives a Wayland window that shows again a new surface, which takes
+    // every click until the shape is set anew.
+    setInputPassThrough(passThrough_);
   }
 
   const bool layered_;
@@ -267,6 +274,7 @@ class GtkFloating {
   double alpha_ = 1.0;
   bool composited_ = false;
   GdkMonitor* monitor_ = nullptr;
+  bool passThrough_ = false;
 };
 
 class GtkPanelWindow final : public PanelWindow {
