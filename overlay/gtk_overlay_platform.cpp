@@ -238,8 +238,9 @@ class GtkFloating {
   void setInputPassThrough(bool passThrough) {
     passThrough_ = passThrough;
     if (layered_) {
-      // Set on the widget, GTK applies the shape again after every resize;
-      // one set on the GdkWindow was lost with the next resize.
+      // Set on the widget, GTK applies the shape again when the window is
+      // resized (one set on the GdkWindow alone was lost then); raise() sets
+      // it anew for each new surface.
       cairo_region_t* empty = passThrough ? cairo_region_create() : nullptr;
       gtk_widget_input_shape_combine_region(window_, empty);
       if (empty) cairo_region_destroy(empty);
