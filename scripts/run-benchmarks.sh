@@ -39,6 +39,9 @@ echo
 echo "== Nudge panels (first frame, slide-in frames, memory, CPU)"
 PILVO_FORCE_XVFB=1 "$here/with-x-session.sh" "$build/bench/overlay_bench" \
   "$([ "${QUICK:-0}" = 1 ] && echo 2 || echo 10)"
+echo "== Nudge panels on Wayland (layer surfaces in headless sway)"
+"$here/with-sway-session.sh" env WEBKIT_DISABLE_COMPOSITING_MODE=1 "$build/bench/overlay_bench" \
+  "$([ "${QUICK:-0}" = 1 ] && echo 2 || echo 10)" || echo "(skipped: sway is missing)"
 echo "== Updater: parsing the feed"
 "$build/bench/settings_appcast_bench"
 echo "== Menu bar: the tray item (score to pixmap, click to menu, idle wakeups)"
