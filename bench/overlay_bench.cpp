@@ -7,6 +7,7 @@
 // loaded, and the CPU of both over SECONDS (default 10) with no nudge and
 // with one shown.
 #include <dirent.h>
+#include <gdk/gdkx.h>
 #include <gtk/gtk.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -116,7 +117,9 @@ int main(int argc, char** argv) {
   const double seconds = argc > 1 ? std::atof(argv[1]) : 10;
 
   pid_t picom = 0;
-  if (system("command -v picom >/dev/null") == 0) {
+  // A Wayland compositor composites by itself.
+  if (GDK_IS_X11_DISPLAY(gdk_display_get_default()) &&
+      system("command -v picom >/dev/null") == 0) {
     picom = fork();
     if (picom == 0) {
       execlp("picom", "picom", "--backend", "xrender", "--config", "/dev/null", nullptr);

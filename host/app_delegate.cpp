@@ -1,5 +1,7 @@
 #include "host/app_delegate.h"
 
+#include <gdk/gdkx.h>
+
 #include <csignal>
 #include <vector>
 
@@ -144,7 +146,12 @@ void AppDelegate::startup() {
   state->appIndexPlatform =
       std::make_unique<tracking::GioAppIndexPlatform>(kApplicationId, lookupThemeIconFile);
   state->overlayPlatform = std::make_unique<overlay::GtkOverlayPlatform>(*state->loop);
-  if (!overlay::GtkOverlayPlatform::composited()) {
+  if (!GDK_IS_X11_DISPLAY(gdk_display_get_default())) {
+    log_(HostLogLevel::kInfo, overlay::GtkOverlayPlatform::layerShell()
+                                  ? "Tavik: Nudges: layer surfaces on the Wayland compositor"
+                                  : "Tavik: Nudges are off: the Wayland compositor offers no layer "
+                                    "shell (wlroots compositors such as sway do)");
+  } else if (!overlay::GtkOverlayPlatform::composited()) {
     log_(HostLogLevel::kInfo,
          "Tavik: Screen dimming is off: no compositor is running (start one, e.g. picom, "
          "to dim the screen around nudges)");

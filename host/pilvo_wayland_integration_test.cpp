@@ -140,4 +140,59 @@ TEST_F(PilvoWaylandIntegrationTest, ActivateAppBringsRunningAppForwardOrLaunches
   EXPECT_EQ(swayAppIds().size(), 3u) << "the unknown identifier opened something";
 }
 
+TEST_F(PilvoWaylandIntegrationTest, NudgeDimsAroundTheFocusedWindowAndLeavesItFocused) {
+  ASSERT_TRUE(focusApp("com.pilvo.Pilvo"));  // its light window gives bright pixels
+  ASSERT_TRUE(focusApp("org.example.Probe"));
+  // A pixel bright enough that 75 % of it is told apart, away from the panel
+  // (which slides in at the right edge).
+  pilvo::testing::Shot before;
+  int brightX = -1, brightY = -1;
+  ASSERT_TRUE(waitUntil(
+      [&] {
+        before = pilvo::testing::screenshot();
+        for (int y = 10; y < before.height && brightX < 0; y += 10) {
+          for (int x = 10; x < before.width - 300 && brightX < 0; x += 10) {
+            if (before.at(x, y)[0] >= 60) brightX = x, brightY = y;
+          }
+        }
+        return brightX >= 0;
+      },
+      10))
+      << "no pixel bright enough on screen";
+  const int bright = before.at(brightX, brightY)[0];
+
+  const std::string ctl = "'" + kBuildDir + "/channels/pilvoctl' --socket '" + socket_ +
+                          "' --timeout 10 call com.tavik/overlay ";
+  ASSERT_EQ(shellStatus(ctl + "showOverlay '{\"message\":\"Back to it?\"}'"), 0);
+  int dimmed = -1;
+  EXPECT_TRUE(waitUntil(
+      [&] {
+        dimmed = pilvo::testing::screenshot().at(brightX, brightY)[0];
+        return std::abs(dimmed - bright * 3 / 4) <= 3;
+      },
+      10))
+      << "pixel " << bright << " under the dim reads " << dimmed;
+  // The panel: pixels in its column that are not just the dimmed desktop.
+  int panelPixels = 0;
+  EXPECT_TRUE(waitUntil(
+      [&] {
+        const pilvo::testing::Shot shown = pilvo::testing::screenshot();
+        panelPixels = 0;
+        for (int y = 0; y < shown.height; y += 10) {
+          for (int x = shown.width - 270; x < shown.width; x += 10) {
+            if (std::abs(shown.at(x, y)[0] - before.at(x, y)[0] * 3 / 4) > 8) ++panelPixels;
+          }
+        }
+        return panelPixels > 50;
+      },
+      10))
+      << "no panel at the right edge (" << panelPixels << " pixels)";
+  EXPECT_EQ(pilvo::testing::swayFocusedAppId(), "org.example.Probe");
+
+  ASSERT_EQ(shellStatus(ctl + "hideOverlay"), 0);
+  EXPECT_TRUE(waitUntil(
+      [&] { return pilvo::testing::screenshot().at(brightX, brightY)[0] == bright; }, 10));
+  EXPECT_EQ(pilvo::testing::swayFocusedAppId(), "org.example.Probe");
+}
+
 }  // namespace

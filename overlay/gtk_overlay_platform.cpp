@@ -1,6 +1,8 @@
 #include "overlay/gtk_overlay_platform.h"
 
+#include <gdk/gdkwayland.h>
 #include <gdk/gdkx.h>
+#include <gtk-layer-shell.h>
 #include <gtk/gtk.h>
 #include <unistd.h>
 #include <webkit2/webkit2.h>
@@ -11,6 +13,18 @@
 #include <list>
 
 #include "overlay/animation_curve.h"
+#ifdef PILVO_OVERLAY_FOCUSED_OUTPUT
+#include "overlay/wayland_focused_output.h"
+#else
+namespace pilvo::overlay {
+// Without the Wayland protocol code the focused window's output stays unknown.
+class WaylandFocusedOutput {
+ public:
+  static std::unique_ptr<WaylandFocusedOutput> open(GdkDisplay*) { return nullptr; }
+  GdkMonitor* monitor() { return nullptr; }
+};
+}  // namespace pilvo::overlay
+#endif
 
 namespace pilvo::overlay {
 namespace {
@@ -36,8 +50,31 @@ Rect fromGdk(const GdkRectangle& r, int spaceHeight) {
   return {double(r.x), double(spaceHeight - (r.y + r.height)), double(r.width), double(r.height)};
 }
 
+// The monitor that shows most of `r` (GDK coordinates); when none shows any
+// of it, the nearest one.
+GdkMonitor* monitorShowing(const GdkRectangle& r) {
+  GdkDisplay* display = gdk_display_get_default();
+  GdkMonitor* best = nullptr;
+  double bestScore = 0;
+  for (int i = 0; i < gdk_display_get_n_monitors(display); ++i) {
+    GdkMonitor* monitor = gdk_display_get_monitor(display, i);
+    GdkRectangle g;
+    gdk_monitor_get_geometry(monitor, &g);
+    const double w = std::min(r.x + r.width, g.x + g.width) - std::max(r.x, g.x);
+    const double h = std::min(r.y + r.height, g.y + g.height) - std::max(r.y, g.y);
+    // Overlap counts positive, distance negative.
+    const double score = w > 0 && h > 0 ? w * h : std::min(w, 0.0) + std::min(h, 0.0);
+    if (!best || score > bestScore) {
+      best = monitor;
+      bestScore = score;
+    }
+  }
+  return best;
+}
+
 // The centre of the active window in GDK coordinates, if there is one.
 std::optional<std::pair<int, int>> activeWindowCentre() {
+  if (!GDK_IS_X11_DISPLAY(gdk_display_get_default())) return std::nullopt;
   G_GNUC_BEGIN_IGNORE_DEPRECATIONS
   GdkWindow* active = gdk_screen_get_active_window(gdk_screen_get_default());
   G_GNUC_END_IGNORE_DEPRECATIONS
@@ -120,11 +157,19 @@ class Animator {
   std::list<std::unique_ptr<EventSource>> timers_;
 };
 
-// What both windows share: a popup toplevel, placed in bottom-left coordinates.
+// What both windows share: a popup toplevel (X11) or a layer surface
+// (Wayland), placed in bottom-left coordinates.
+//
+// A layer surface is anchored to the top right corner of its output and placed
+// by its top and right margins, so a slide animates the right margin. Keyboard
+// interactivity is none: the user's window keeps the keyboard.
 class GtkFloating {
  public:
-  GtkFloating(EventLoop& loop, Rect frame, GdkWindowTypeHint hint)
-      : window_(gtk_window_new(GTK_WINDOW_POPUP)), animator_(window_, loop), frame_(frame) {
+  GtkFloating(EventLoop& loop, Rect frame, GdkWindowTypeHint hint, GtkLayerShellLayer layer)
+      : layered_(GtkOverlayPlatform::layerShell()),
+        window_(gtk_window_new(layered_ ? GTK_WINDOW_TOPLEVEL : GTK_WINDOW_POPUP)),
+        animator_(window_, loop),
+        frame_(frame) {
     GtkWindow* window = GTK_WINDOW(window_);
     composited_ = GtkOverlayPlatform::composited();
     if (GdkVisual* rgba = gdk_screen_get_rgba_visual(gdk_screen_get_default());
@@ -132,6 +177,18 @@ class GtkFloating {
       gtk_widget_set_visual(window_, rgba);
     }
     gtk_widget_set_app_paintable(window_, TRUE);
+    gtk_window_set_title(window, "Pilvo");
+    if (layered_) {
+      gtk_layer_init_for_window(window);
+      gtk_layer_set_namespace(window, "pilvo");
+      gtk_layer_set_layer(window, layer);
+      gtk_layer_set_keyboard_mode(window, GTK_LAYER_SHELL_KEYBOARD_MODE_NONE);
+      gtk_layer_set_exclusive_zone(window, -1);  // bars do not push it aside
+      gtk_layer_set_anchor(window, GTK_LAYER_SHELL_EDGE_TOP, TRUE);
+      gtk_layer_set_anchor(window, GTK_LAYER_SHELL_EDGE_RIGHT, TRUE);
+      place();
+      return;
+    }
     gtk_window_set_type_hint(window, hint);
     gtk_window_set_accept_focus(window, FALSE);
     gtk_window_set_focus_on_map(window, FALSE);
@@ -140,18 +197,55 @@ class GtkFloating {
     gtk_window_set_skip_pager_hint(window, TRUE);
     gtk_window_set_keep_above(window, TRUE);
     gtk_window_stick(window);
-    gtk_window_set_title(window, "Pilvo");
     place();
   }
   ~GtkFloating() { gtk_widget_destroy(window_); }
 
   void place() {
+    if (layered_) {
+      placeLayer();
+      return;
+    }
     const int top = screenSpaceHeight() - int(std::lround(frame_.y + frame_.height));
     gtk_window_move(GTK_WINDOW(window_), int(std::lround(frame_.x)), top);
     gtk_window_resize(GTK_WINDOW(window_), int(std::lround(frame_.width)),
                       int(std::lround(frame_.height)));
   }
+  void placeLayer() {
+    GtkWindow* window = GTK_WINDOW(window_);
+    const int width = int(std::lround(frame_.width));
+    const int height = int(std::lround(frame_.height));
+    const GdkRectangle gdkFrame{int(std::lround(frame_.x)),
+                                screenSpaceHeight() - int(std::lround(frame_.maxY())), width,
+                                height};
+    GdkMonitor* monitor = monitorShowing(gdkFrame);
+    if (!monitor) return;
+    if (monitor != monitor_) {
+      gtk_layer_set_monitor(window, monitor);
+      monitor_ = monitor;
+    }
+    GdkRectangle g;
+    gdk_monitor_get_geometry(monitor, &g);
+    // sway never draws a layer surface that begins wholly off its output, so
+    // one column of the window stays on screen.
+    const int right = std::max(g.x + g.width - (gdkFrame.x + width), 1 - width);
+    gtk_layer_set_margin(window, GTK_LAYER_SHELL_EDGE_TOP, gdkFrame.y - g.y);
+    gtk_layer_set_margin(window, GTK_LAYER_SHELL_EDGE_RIGHT, right);
+    // The layer surface takes its size from the window's size request.
+    gtk_widget_set_size_request(window_, std::max(width, 1), std::max(height, 1));
+    gtk_window_resize(window, std::max(width, 1), std::max(height, 1));
+  }
   void setInputPassThrough(bool passThrough) {
+    passThrough_ = passThrough;
+    if (layered_) {
+      // Set on the widget, GTK applies the shape again when the window is
+      // resized (one set on the GdkWindow alone was lost then); raise() sets
+      // it anew for each new surface.
+      cairo_region_t* empty = passThrough ? cairo_region_create() : nullptr;
+      gtk_widget_input_shape_combine_region(window_, empty);
+      if (empty) cairo_region_destroy(empty);
+      return;
+    }
     gtk_widget_realize(window_);
     GdkWindow* gdkWindow = gtk_widget_get_window(window_);
     if (passThrough) {
@@ -164,20 +258,31 @@ class GtkFloating {
   }
   void raise() {
     gtk_widget_show_all(window_);
-    gdk_window_raise(gtk_widget_get_window(window_));
+    // Layer surfaces keep their layer's order: the panel's layer is above the dim's.
+    if (!layered_) {
+      gdk_window_raise(gtk_widget_get_window(window_));
+      return;
+    }
+    // GDK gives a Wayland window that shows again a new surface, which takes
+    // every click until the shape is set anew.
+    setInputPassThrough(passThrough_);
   }
 
+  const bool layered_;
   GtkWidget* window_;
   Animator animator_;
   Rect frame_;
   double alpha_ = 1.0;
   bool composited_ = false;
+  GdkMonitor* monitor_ = nullptr;
+  bool passThrough_ = false;
 };
 
 class GtkPanelWindow final : public PanelWindow {
  public:
   GtkPanelWindow(EventLoop& loop, Rect frame, GtkWidget* relatedView)
-      : loop_(loop), base_(loop, frame, GDK_WINDOW_TYPE_HINT_NOTIFICATION) {
+      : loop_(loop),
+        base_(loop, frame, GDK_WINDOW_TYPE_HINT_NOTIFICATION, GTK_LAYER_SHELL_LAYER_OVERLAY) {
     WebKitUserContentManager* content = webkit_user_content_manager_new();
     webkit_user_content_manager_register_script_message_handler(content, "nudgeResponse");
     g_signal_connect(content, "script-message-received::nudgeResponse", G_CALLBACK(onScriptMessage),
@@ -223,7 +328,8 @@ class GtkPanelWindow final : public PanelWindow {
   double alpha() const override { return base_.alpha_; }
   void setAlpha(double alpha) override {
     base_.alpha_ = alpha;
-    gtk_widget_set_opacity(base_.window_, alpha);
+    // Wayland has no opacity for whole surfaces; the page fades instead.
+    gtk_widget_set_opacity(base_.layered_ ? GTK_WIDGET(webView_) : base_.window_, alpha);
   }
   void orderFront() override { base_.raise(); }
   void orderOut() override { gtk_widget_hide(base_.window_); }
@@ -332,11 +438,12 @@ class GtkPanelWindow final : public PanelWindow {
 
 class GtkDimWindow final : public DimWindow {
  public:
-  GtkDimWindow(EventLoop& loop, Rect frame) : base_(loop, frame, GDK_WINDOW_TYPE_HINT_UTILITY) {
+  GtkDimWindow(EventLoop& loop, Rect frame)
+      : base_(loop, frame, GDK_WINDOW_TYPE_HINT_UTILITY, GTK_LAYER_SHELL_LAYER_TOP) {
     base_.alpha_ = 0;
     g_signal_connect(base_.window_, "draw", G_CALLBACK(onDraw), this);
     base_.setInputPassThrough(true);
-    askForBlurBehind();
+    if (!base_.layered_) askForBlurBehind();
   }
 
   Rect frame() const override { return base_.frame_; }
@@ -390,6 +497,11 @@ void GtkOverlayPlatform::setPanelFrameObserver(std::function<void(bool moved, do
   panelFrameObserver() = std::move(observer);
 }
 
+bool GtkOverlayPlatform::layerShell() {
+  GdkDisplay* display = gdk_display_get_default();
+  return display && GDK_IS_WAYLAND_DISPLAY(display) && gtk_layer_is_supported();
+}
+
 bool GtkOverlayPlatform::composited() {
   GdkScreen* screen = gdk_screen_get_default();
   return screen && gdk_screen_is_composited(screen);
@@ -399,8 +511,15 @@ std::optional<Screen> GtkOverlayPlatform::mainScreen() {
   GdkDisplay* display = gdk_display_get_default();
   const int count = display ? gdk_display_get_n_monitors(display) : 0;
   if (count == 0) return std::nullopt;
+  // On Wayland only layer surfaces can float above the other windows.
+  if (!GDK_IS_X11_DISPLAY(display) && !layerShell()) return std::nullopt;
   GdkMonitor* chosen = nullptr;
-  if (const auto centre = activeWindowCentre()) {
+  if (!GDK_IS_X11_DISPLAY(display)) {
+    if (!focusedOutputOpened_) focusedOutput_ = WaylandFocusedOutput::open(display);
+    focusedOutputOpened_ = true;
+    if (focusedOutput_) chosen = focusedOutput_->monitor();
+  }
+  if (const auto centre = chosen ? std::nullopt : activeWindowCentre()) {
     for (int i = 0; i < count && !chosen; ++i) {
       GdkMonitor* monitor = gdk_display_get_monitor(display, i);
       GdkRectangle g;

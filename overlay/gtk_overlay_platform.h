@@ -1,4 +1,5 @@
-// The nudge panels on GTK 3 + WebKitGTK 4.1 under X11.
+// The nudge panels on GTK 3 + WebKitGTK 4.1 under X11, and on Wayland
+// compositors that offer layer shell (wlroots).
 //
 // Both windows are popup (override-redirect) windows: the window manager never
 // places, decorates, focuses or lists them, so they appear exactly on their
@@ -13,11 +14,14 @@
 #include <gtk/gtk.h>
 
 #include <functional>
+#include <memory>
 
 #include "common/event_loop.h"
 #include "overlay/overlay_platform.h"
 
 namespace pilvo::overlay {
+
+class WaylandFocusedOutput;
 
 class GtkOverlayPlatform final : public OverlayPlatform {
  public:
@@ -29,6 +33,12 @@ class GtkOverlayPlatform final : public OverlayPlatform {
   // interface's); set before the panel is made. Null: a process of its own.
   void setRelatedWebView(GtkWidget* view);
 
+  // Whether GDK runs on a Wayland compositor that offers layer shell: the
+  // windows are then layer surfaces (dim on the top layer, panel on the
+  // overlay layer), and the main screen is the output of the focused window
+  // (from the compositor's toplevel list), else the first. On Wayland
+  // without layer shell there is no main screen, so no nudge shows.
+  static bool layerShell();
   // Whether the screen has a compositing manager now.
   static bool composited();
 
@@ -47,6 +57,8 @@ class GtkOverlayPlatform final : public OverlayPlatform {
  private:
   EventLoop& loop_;
   GtkWidget* relatedView_ = nullptr;
+  std::unique_ptr<WaylandFocusedOutput> focusedOutput_;
+  bool focusedOutputOpened_ = false;
 };
 
 }  // namespace pilvo::overlay

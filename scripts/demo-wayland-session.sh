@@ -2,7 +2,8 @@
 # The scripted session of `make run-wayland`; runs inside the headless sway
 # session of with-sway-session.sh: two native Wayland terminals (foot) take
 # turns in front, one renames itself, the tracking channel is queried with
-# pilvoctl, a screenshot is taken with grim, and the agent's rows are printed.
+# pilvoctl, a nudge is shown, screenshots are taken with grim, and the agent's
+# rows are printed.
 set -euo pipefail
 build=$1
 demo="$build/demo-wayland"
@@ -54,6 +55,14 @@ if [ -x "$build/host/pilvo" ]; then
     printf '%-24s %s\n' "getActiveAppName" \
       "$("$build/channels/pilvoctl" call com.tavik/tracking getActiveAppName)"
     grim "$demo/screen.png" 2>/dev/null || true
+    echo "== A nudge (layer surfaces: the dim and the panel; the focused window keeps focus)"
+    "$build/channels/pilvoctl" call com.tavik/overlay showOverlay \
+      '{"message": "Back to the notes?", "showButtons": true}'
+    sleep 1.5
+    grim "$demo/nudge.png" 2>/dev/null && echo "screenshot: $demo/nudge.png"
+    printf '%-24s %s\n' "focused app_id" \
+      "$(swaymsg -t get_tree | jq -r '.. | objects | select(.focused? == true) | .app_id // empty')"
+    "$build/channels/pilvoctl" call com.tavik/overlay hideOverlay >/dev/null
   else
     echo "demo: the host did not come up (see $demo/host.stderr)" >&2
   fi

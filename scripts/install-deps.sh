@@ -14,6 +14,8 @@ packages=(
   librsvg2-common hicolor-icon-theme
   # Wayland backend: client library, scanner and protocol descriptions
   libwayland-dev libwayland-bin wayland-protocols plasma-wayland-protocols
+  # nudges on wlroots compositors: layer surfaces
+  libgtk-layer-shell-dev
   # tests and benchmarks
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   sqlite3 xvfb openbox xdotool wmctrl x11-utils x11-apps xterm dbus dbus-x11

@@ -42,6 +42,9 @@ PILVO_FORCE_XVFB=1 "$here/with-x-session.sh" "$build/bench/overlay_bench" \
 echo "== Interface: start to first reply, memory with the nudge page"
 PILVO_FORCE_XVFB=1 "$here/with-x-session.sh" "$build/bench/interface_bench" \
   "$build/host/pilvo" "$build/channels/pilvoctl" "$([ "${QUICK:-0}" = 1 ] && echo 1 || echo 5)"
+echo "== Nudge panels on Wayland (layer surfaces in headless sway)"
+"$here/with-sway-session.sh" env WEBKIT_DISABLE_COMPOSITING_MODE=1 "$build/bench/overlay_bench" \
+  "$([ "${QUICK:-0}" = 1 ] && echo 2 || echo 10)" || echo "(skipped: sway is missing)"
 echo "== Updater: parsing the feed"
 "$build/bench/settings_appcast_bench"
 echo "== Menu bar: the tray item (score to pixmap, click to menu, idle wakeups)"

@@ -9,6 +9,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <array>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -117,6 +119,33 @@ inline std::string swayFocusedAppId() {
       "2>/dev/null");
   while (!out.empty() && out.back() == '\n') out.pop_back();
   return out;
+}
+
+struct Shot {
+  int width = 0;
+  int height = 0;
+  std::string rgb;
+  // The red, green, blue of one pixel; {-1,-1,-1} outside.
+  std::array<int, 3> at(int x, int y) const {
+    if (x < 0 || y < 0 || x >= width || y >= height) return {-1, -1, -1};
+    const size_t i = (size_t(y) * width + x) * 3;
+    return {uint8_t(rgb[i]), uint8_t(rgb[i + 1]), uint8_t(rgb[i + 2])};
+  }
+};
+
+// The whole output as grim sees it (binary PPM).
+inline Shot screenshot() {
+  Shot shot;
+  const std::string ppm = shellOutput("timeout 5 grim -t ppm - 2>/dev/null");
+  int maxValue = 0, consumed = 0;
+  if (std::sscanf(ppm.c_str(), "P6 %d %d %d%n", &shot.width, &shot.height, &maxValue, &consumed) !=
+          3 ||
+      maxValue != 255) {
+    return {};
+  }
+  shot.rgb = ppm.substr(size_t(consumed) + 1);
+  if (shot.rgb.size() < size_t(shot.width) * shot.height * 3) return {};
+  return shot;
 }
 
 }  // namespace pilvo::testing
