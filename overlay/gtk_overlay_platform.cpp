@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <list>
 
+#include "common/data_files.h"
 #include "overlay/animation_curve.h"
 #ifdef PILVO_OVERLAY_FOCUSED_OUTPUT
 #include "overlay/wayland_focused_output.h"
@@ -557,18 +558,7 @@ std::unique_ptr<DimWindow> GtkOverlayPlatform::createDimWindow(Rect frame) {
 }
 
 std::optional<std::string> GtkOverlayPlatform::resourcePath(const std::string& fileName) {
-  namespace fs = std::filesystem;
-  std::error_code error;
-  const fs::path exe = fs::read_symlink("/proc/self/exe", error);
-  std::vector<fs::path> dirs;
-  if (!error) dirs.push_back(exe.parent_path().parent_path() / "share" / "pilvo");
-  dirs.emplace_back(PILVO_INSTALLED_DATA_DIR);
-  if (!error) dirs.push_back(exe.parent_path().parent_path() / "resources");
-  for (const fs::path& dir : dirs) {
-    const fs::path candidate = dir / fileName;
-    if (fs::is_regular_file(candidate, error)) return candidate.string();
-  }
-  return std::nullopt;
+  return findDataFile(fileName, PILVO_INSTALLED_DATA_DIR);
 }
 
 }  // namespace pilvo::overlay
