@@ -13,8 +13,8 @@ const days = Number(process.argv[3] ?? 30);
 const kDay = 86400000;
 const end = Date.parse('2026-12-07T18:00:00Z');
 
-let seed = 7;
-const random = () => ((seed = (seed * 1103515245 + 12345) % 2147483648) / 2147483648);
+let state = 7;
+const random = () => ((state = (state * 1103515245 + 12345) % 2147483648) / 2147483648);
 const iso = (ms) => new Date(ms).toISOString().replace(/\.\d{3}Z$/, 'Z');
 
 function dayRows(dayStart, firstId) {
