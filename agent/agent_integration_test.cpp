@@ -333,21 +333,23 @@ TEST_F(AgentIntegrationTest, ApplicationsInstalledLaterAreNamedByTheirEntry) {
   TestWindow& other = window("PilvoTestOther", "other");
   ASSERT_TRUE(other.activate());
   auto agent = startAgent();
-  pilvo::testing::writeFile(home_.file("data/applications/org.example.Late.desktop"),
-                            "[Desktop Entry]\nType=Application\nName=Late\nExec=late\n"
-                            "StartupWMClass=PilvoTestLate\n");
-  // The index is read again shortly after the change; a window that appears
-  // from then on is named by the entry.
-  bool named = false;
-  for (int attempt = 0; attempt < 40 && !named; ++attempt) {
-    TestWindow late(dpy_, "PilvoTestLate", "PilvoTestLate", "late");
-    ASSERT_TRUE(waitUntil([&] { return late.activate(); }));
-    ASSERT_TRUE(waitUntil([&] { return readEvents(dbPath()).back().bundleId != s("PilvoTestOther"); }));
-    named = readEvents(dbPath()).back().bundleId == s("org.example.Late");
-    ASSERT_TRUE(other.activate());
-    ASSERT_TRUE(waitUntil([&] { return readEvents(dbPath()).back().bundleId == s("PilvoTestOther"); }));
+  // The index is read again shortly after each change; a window that appears
+  // from then on is named by the new entry. Twice: the watch must re-arm.
+  for (const std::string name : {"Late", "Later"}) {
+    pilvo::testing::writeFile(home_.file("data/applications/org.example." + name + ".desktop"),
+                              "[Desktop Entry]\nType=Application\nName=" + name +
+                                  "\nExec=late\nStartupWMClass=PilvoTest" + name + "\n");
+    bool named = false;
+    for (int attempt = 0; attempt < 40 && !named; ++attempt) {
+      TestWindow late(dpy_, "PilvoTest" + name, "PilvoTest" + name, "late");
+      ASSERT_TRUE(waitUntil([&] { return late.activate(); }));
+      ASSERT_TRUE(waitUntil([&] { return readEvents(dbPath()).back().bundleId != s("PilvoTestOther"); }));
+      named = readEvents(dbPath()).back().bundleId == "org.example." + name;
+      ASSERT_TRUE(other.activate());
+      ASSERT_TRUE(waitUntil([&] { return readEvents(dbPath()).back().bundleId == s("PilvoTestOther"); }));
+    }
+    EXPECT_TRUE(named) << name << "\n" << describe(readEvents(dbPath()));
   }
-  EXPECT_TRUE(named) << describe(readEvents(dbPath()));
   EXPECT_EQ(agent->stop(), 0);
 }
 

@@ -1,5 +1,6 @@
 #include "identity/desktop_entry_watcher.h"
 
+#include <gio/gdesktopappinfo.h>
 #include <gio/gio.h>
 
 namespace pilvo {
@@ -18,7 +19,13 @@ DesktopEntryWatcher::~DesktopEntryWatcher() {
   g_object_unref(monitor_);
 }
 
-void DesktopEntryWatcher::rearm() { g_list_free_full(g_app_info_get_all(), g_object_unref); }
+void DesktopEntryWatcher::rearm() {
+  // Any lookup re-arms the monitor; one by ID reads directory listings only,
+  // where listing every application would parse every entry again (the index
+  // has just read them all).
+  if (GDesktopAppInfo* info = g_desktop_app_info_new("com.pilvo.Pilvo.desktop"))
+    g_object_unref(info);
+}
 
 void DesktopEntryWatcher::onChanged(GAppInfoMonitor*, void* self) {
   auto* watcher = static_cast<DesktopEntryWatcher*>(self);
