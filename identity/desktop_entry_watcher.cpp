@@ -9,8 +9,8 @@ DesktopEntryWatcher::DesktopEntryWatcher(DesktopEntryIndex& index, EventLoop& lo
                                          std::function<void()> changed)
     : index_(index), loop_(loop), changed_(std::move(changed)), monitor_(g_app_info_monitor_get()) {
   handler_ = g_signal_connect(monitor_, "changed", G_CALLBACK(onChanged), this);
-  // GIO watches the directories only once its application list is loaded,
-  // and reports one change until the list is read again.
+  // GIO watches the directories only once it has been asked about them,
+  // and reports one change until it is asked again.
   rearm();
 }
 
