@@ -13,7 +13,9 @@
 #include <optional>
 #include <string>
 
+#include "testing/shell.h"
 #include "testing/temp_dir.h"
+#include "testing/tray_menu.h"
 #include "testing/wait.h"
 
 namespace {
@@ -30,14 +32,7 @@ const std::string kSourceDir = env("PILVO_SOURCE_DIR", "..");
 
 // Runs a shell command (bounded); its standard output, or nullopt when it failed.
 std::optional<std::string> shell(const std::string& command) {
-  FILE* pipe = popen(("timeout 15 sh -c '" + command + "' 2>/dev/null").c_str(), "r");
-  if (!pipe) return std::nullopt;
-  std::string out;
-  char buffer[4096];
-  for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
-  const int status = pclose(pipe);
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return std::nullopt;
-  return out;
+  return pilvo::testing::shellOutputIfOk("timeout 15 sh -c '" + command + "'");
 }
 
 class InterfaceIntegrationTest : public ::testing::Test {
@@ -90,19 +85,8 @@ class InterfaceIntegrationTest : public ::testing::Test {
     while (!id.empty() && id.back() == '\n') id.pop_back();
     return id;
   }
-  static bool menuShown() {
-    return shell(
-               "for w in $(xdotool search --onlyvisible --classname com.pilvo.Pilvo); do "
-               "xprop -id $w _NET_WM_WINDOW_TYPE; done | grep -q POPUP_MENU")
-        .has_value();
-  }
   void chooseFromTrayMenu(const std::string& keys) {
-    ASSERT_TRUE(shell("gdbus call --session --dest " + item_ +
-                      " --object-path /StatusNotifierItem"
-                      " --method org.kde.StatusNotifierItem.Activate 0 0"));
-    ASSERT_TRUE(waitUntil(menuShown, 10)) << "no menu after the click";
-    ASSERT_TRUE(shell("xdotool key " + keys));
-    ASSERT_TRUE(waitUntil([] { return !menuShown(); }, 10)) << "the menu stayed open";
+    ASSERT_TRUE(pilvo::testing::chooseFromTrayMenu(item_, keys));
   }
 
   pilvo::testing::TempDir dir_;

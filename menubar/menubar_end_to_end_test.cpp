@@ -12,6 +12,7 @@
 #include <string>
 
 #include "testing/shell.h"
+#include "testing/tray_menu.h"
 #include "testing/temp_dir.h"
 #include "testing/wait.h"
 
@@ -67,20 +68,9 @@ class MenuBarEndToEndTest : public ::testing::Test {
               std::optional<std::string>("null\n"))
         << method;
   }
-  static bool menuShown() {
-    return shell(
-               "for w in $(xdotool search --onlyvisible --classname com.pilvo.Pilvo); do "
-               "xprop -id $w _NET_WM_WINDOW_TYPE; done | grep -q POPUP_MENU")
-        .has_value();
-  }
   // A left click on the item as the tray host reports it; then the keys.
   void clickAndType(const std::string& keys) {
-    ASSERT_TRUE(shell("gdbus call --session --dest " + item_ +
-                      " --object-path /StatusNotifierItem"
-                      " --method org.kde.StatusNotifierItem.Activate 0 0"));
-    ASSERT_TRUE(waitUntil(menuShown, 10)) << "no menu after the click";
-    ASSERT_TRUE(shell("xdotool key " + keys));
-    ASSERT_TRUE(waitUntil([] { return !menuShown(); }, 10)) << "the menu stayed open";
+    ASSERT_TRUE(pilvo::testing::chooseFromTrayMenu(item_, keys));
   }
 
   pilvo::testing::TempDir dir_;
