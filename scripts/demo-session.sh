@@ -10,16 +10,7 @@ export XDG_DATA_HOME="$demo/data" XDG_STATE_HOME="$demo/state" XDG_CONFIG_HOME="
 export XDG_RUNTIME_DIR="$demo/run"
 mkdir -p -m 700 "$XDG_RUNTIME_DIR"
 
-pids=()
-cleanup() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; wait 2>/dev/null || true; }
-trap cleanup EXIT
-
-# Waits up to $1 seconds for a command to succeed.
-wait_for() {
-  local limit=$1; shift
-  for _ in $(seq $((limit * 20))); do "$@" >/dev/null 2>&1 && return 0; sleep 0.05; done
-  echo "demo: timed out waiting for: $*" >&2; return 1
-}
+source "$(dirname "$0")/demo-lib.sh"
 window_of() { xdotool search --class "$1" 2>/dev/null | head -n1; }
 
 # Two small X programs, each its own application to the agent.

@@ -13,15 +13,7 @@ export XDG_DATA_HOME="$demo/data" XDG_STATE_HOME="$demo/state" XDG_CONFIG_HOME="
 export XDG_RUNTIME_DIR="$demo/run"
 mkdir -p -m 700 "$XDG_RUNTIME_DIR"
 
-pids=()
-cleanup() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; wait 2>/dev/null || true; }
-trap cleanup EXIT
-
-wait_for() {
-  local limit=$1; shift
-  for _ in $(seq $((limit * 20))); do "$@" >/dev/null 2>&1 && return 0; sleep 0.05; done
-  echo "demo: timed out waiting for: $*" >&2; return 1
-}
+source "$(dirname "$0")/demo-lib.sh"
 has_window() { swaymsg -t get_tree | jq -e --arg id "$1" '[.. | objects | select(.app_id? == $id)] | length > 0'; }
 
 # The second terminal renames itself when a line arrives on its FIFO.
