@@ -34,8 +34,13 @@ void FocusOverlayPlugin::registerWith(channels::FlutterPluginRegistrar& registra
 }
 
 void FocusOverlayPlugin::createPanels() {
-  overlayPanel_ = std::make_unique<OverlayPanel>(platform_, loop_, log_);
   dimPanel_ = std::make_unique<ScreenDimPanel>(platform_);
+  createOverlayPanel();
+  info("Tavik: OverlayPanel + ScreenDimPanel initialized");
+}
+
+void FocusOverlayPlugin::createOverlayPanel() {
+  overlayPanel_ = std::make_unique<OverlayPanel>(platform_, loop_, log_);
   std::weak_ptr<FocusOverlayPlugin> weak = weak_from_this();
   overlayPanel_->onDismiss = [weak] {
     auto self = weak.lock();
@@ -48,7 +53,6 @@ void FocusOverlayPlugin::createPanels() {
     if (channel) channel->invokeMethod("nudgeResponse", Value(answer));
     if (log) log(host::HostLogLevel::kInfo, "Tavik: Sent nudgeResponse to Dart \u2014 " + answer);
   };
-  info("Tavik: OverlayPanel + ScreenDimPanel initialized");
 }
 
 void FocusOverlayPlugin::handleMethodCall(const channels::FlutterMethodCall& call,
@@ -124,8 +128,8 @@ void FocusOverlayPlugin::showOverlay(const Value& args,
     auto self = weak.lock();
     if (!self) return;
     if (!self->overlayPanel_) {
-      self->overlayPanel_ =
-          std::make_unique<OverlayPanel>(self->platform_, self->loop_, self->log_);
+      // Made with its answers wired, like the one made at registration.
+      self->createOverlayPanel();
       self->info("Tavik: Created new OverlayPanel");
     }
     if (!self->dimPanel_) self->dimPanel_ = std::make_unique<ScreenDimPanel>(self->platform_);

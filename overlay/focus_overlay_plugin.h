@@ -41,6 +41,7 @@ class FocusOverlayPlugin final : public channels::FlutterPlugin,
   FocusOverlayPlugin(OverlayPlatform& platform, EventLoop& loop, host::HostLogSink log,
                      std::shared_ptr<channels::FlutterMethodChannel> channel);
   void createPanels();
+  void createOverlayPanel();
   void showOverlay(const channels::Value& args, std::unique_ptr<channels::FlutterResult> result);
   void info(const std::string& text) const;
   void error(const std::string& text) const;

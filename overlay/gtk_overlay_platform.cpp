@@ -200,7 +200,10 @@ class GtkFloating {
     gtk_window_stick(window);
     place();
   }
-  ~GtkFloating() { gtk_widget_destroy(window_); }
+  ~GtkFloating() {
+    animator_.stop();  // its tick callback belongs to the window destroyed next
+    gtk_widget_destroy(window_);
+  }
 
   void place() {
     if (layered_) {
