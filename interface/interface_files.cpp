@@ -14,34 +14,17 @@
 namespace pilvo::interface {
 
 std::string writeFileAtomically(const std::string& path, const std::string& text) {
-  const auto slash = path.rfind('/');
-  const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash);
-  std::string temp = (slash == std::string::npos ? std::string() : dir + "/") + ".pilvo-XXXXXX";
-  const int fd = g_mkstemp_full(temp.data(), O_WRONLY | O_CLOEXEC, 0600);
-  if (fd < 0) return "could not create a file in \"" + dir + "\": " + std::strerror(errno);
-  size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      const int err = errno;
-      ::close(fd);
-      ::unlink(temp.c_str());
-      return "could not write \"" + path + "\": " + std::strerror(err);
-    }
-    done += static_cast<size_t>(n);
+  // A temporary file beside it, synced, then renamed over it.
+  GError* error = nullptr;
+  if (g_file_set_contents_full(path.c_str(), text.data(), static_cast<gssize>(text.size()),
+                               GFileSetContentsFlags(G_FILE_SET_CONTENTS_CONSISTENT |
+                                                     G_FILE_SET_CONTENTS_DURABLE),
+                               0600, &error)) {
+    return {};
   }
-  if (::fsync(fd) != 0 || ::close(fd) != 0) {
-    const int err = errno;
-    ::unlink(temp.c_str());
-    return "could not write \"" + path + "\": " + std::strerror(err);
-  }
-  if (::rename(temp.c_str(), path.c_str()) != 0) {
-    const int err = errno;
-    ::unlink(temp.c_str());
-    return "could not write \"" + path + "\": " + std::strerror(err);
-  }
-  return {};
+  std::string message = error->message;
+  g_error_free(error);
+  return message;
 }
 
 InterfaceFiles::InterfaceFiles(std::string preferencesPath)
