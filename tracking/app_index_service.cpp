@@ -150,7 +150,10 @@ void AppIndexService::renderIcons(const std::shared_ptr<Job>& job) {
     std::shared_ptr<Job> job = weak.lock();
     if (!job) return;
     jobs_.erase(job);
-    job->done(std::move(job->apps));
+    // The answer and what it holds end here, on the main thread; the worker
+    // may drop the last reference to the job itself, which is plain data now.
+    Done done = std::move(job->done);
+    done(std::move(job->apps));
   });
 }
 
