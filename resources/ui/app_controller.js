@@ -404,7 +404,10 @@ export class AppController {
     for (;;) {
       const page = await this.call_(this.activity_, 'eventsAfter', { afterId, limit: kPageLimit });
       if (!Array.isArray(page) || page.length === 0) break;
+      let last = null;
       for (const row of page.map(normalizeRow)) {
+        if (!row || !Number.isFinite(row.id)) continue;  // a malformed row is left out
+        last = row.id;
         rows.push({
           id: row.id,
           timestamp: row.timestamp,
@@ -413,8 +416,7 @@ export class AppController {
           windowTitle: row.windowTitle ?? null,
         });
       }
-      const last = rows[rows.length - 1].id;
-      if (page.length < kPageLimit || !(last > afterId)) break;
+      if (page.length < kPageLimit || last === null || !(last > afterId)) break;
       afterId = last;
     }
     await this.call_(this.interface_, 'writeTextFile', { path, text: `${JSON.stringify(rows, null, 1)}\n` });

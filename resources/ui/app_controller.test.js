@@ -181,6 +181,13 @@ test('export writes every row to the chosen file; a cancelled dialog writes noth
     throw new ChannelError('WRITE_FAILED', 'No space left on device');
   });
   await assert.rejects(app.exportJson(), { code: 'WRITE_FAILED' });
+
+  // Malformed rows from the host are left out, not a reason to fail.
+  host.on('com.pilvo/interface', 'writeTextFile', (args) => void (written = args));
+  host.on('com.pilvo/activity', 'eventsAfter', ({ afterId }) =>
+    afterId === 0 ? [null, 'x', { id: 'y' }] : []);
+  assert.equal(await app.exportJson(), '/tmp/out.json');
+  assert.deepEqual(JSON.parse(written.text), []);
   app.stop();
 });
 
