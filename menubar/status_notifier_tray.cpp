@@ -343,6 +343,8 @@ void SniItem::popUpMenu(const std::vector<MenuRow>& rows, std::function<void(Men
         gtk_box_pack_start(GTK_BOX(box), label, FALSE, FALSE, 0);
         g_object_unref(label);
         gtk_container_add(GTK_CONTAINER(line), box);
+        // Read out as its text, not as the dot (the first label inside).
+        atk_object_set_name(gtk_widget_get_accessible(line), row.text.c_str());
       }
       if (row.key == "q" && GTK_IS_ACCEL_LABEL(label)) {
         gtk_accel_label_set_accel(GTK_ACCEL_LABEL(label), GDK_KEY_q, GdkModifierType(0));
@@ -373,8 +375,6 @@ void SniItem::popUpMenu(const std::vector<MenuRow>& rows, std::function<void(Men
                      return gboolean{TRUE};
                    }),
                    this);
-  // Dropped once closed; a row's activation comes after the menu is
-  // deactivated, so the menu goes on the next turn of the loop.
   // Dropped once closed. A row's activation comes right after the menu is
   // deactivated, so the menu itself goes on the next turn of the loop.
   g_signal_connect(menu, "deactivate", G_CALLBACK(+[](GtkMenuShell* menu, gpointer self) {

@@ -14,6 +14,7 @@
 #include "common/glib_event_loop.h"
 #include "menubar/menu_bar_controller.h"
 #include "menubar/tray_icon.h"
+#include "testing/tray_watcher.h"
 #include "testing/wait.h"
 
 namespace pilvo::menubar {
@@ -32,117 +33,7 @@ bool pumpUntil(const std::function<bool()>& done, double seconds = 10.0) {
       seconds);
 }
 
-// A StatusNotifierWatcher on its own connection: records registered items and
-// drops them when their bus name goes away.
-class TestWatcher {
- public:
-  TestWatcher() {
-    char* address = g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
-    connection_ = g_dbus_connection_new_for_address_sync(
-        address,
-        GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                             G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-        nullptr, nullptr, nullptr);
-    g_free(address);
-    GDBusNodeInfo* info = g_dbus_node_info_new_for_xml(
-        "<node><interface name='org.kde.StatusNotifierWatcher'>"
-        "<method name='RegisterStatusNotifierItem'><arg type='s' direction='in'/></method>"
-        "</interface></node>",
-        nullptr);
-    static const GDBusInterfaceVTable vtable = {
-        [](GDBusConnection*, const gchar* sender, const gchar*, const gchar*, const gchar*,
-           GVariant* parameters, GDBusMethodInvocation* invocation, gpointer self) {
-          const char* service = nullptr;
-          g_variant_get(parameters, "(&s)", &service);
-          static_cast<TestWatcher*>(self)->registered.insert(service);
-          static_cast<TestWatcher*>(self)->senders.insert(sender);
-          g_dbus_method_invocation_return_value(invocation, nullptr);
-        },
-        nullptr,
-        nullptr,
-        {}};
-    g_dbus_connection_register_object(connection_, "/StatusNotifierWatcher", info->interfaces[0],
-                                      &vtable, this, nullptr, nullptr);
-    g_dbus_node_info_unref(info);
-    subscription_ = g_dbus_connection_signal_subscribe(
-        connection_, "org.freedesktop.DBus", "org.freedesktop.DBus", "NameOwnerChanged", nullptr,
-        nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
-        [](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*,
-           GVariant* parameters, gpointer self) {
-          const char *name, *from, *to;
-          g_variant_get(parameters, "(&s&s&s)", &name, &from, &to);
-          if (*to == '\0') static_cast<TestWatcher*>(self)->registered.erase(name);
-        },
-        this, nullptr);
-    ownerId_ = g_bus_own_name_on_connection(connection_, kStatusNotifierWatcherName,
-                                            G_BUS_NAME_OWNER_FLAGS_NONE, nullptr, nullptr, nullptr,
-                                            nullptr);
-  }
-  ~TestWatcher() {
-    g_bus_unown_name(ownerId_);
-    g_dbus_connection_signal_unsubscribe(connection_, subscription_);
-    g_dbus_connection_close_sync(connection_, nullptr, nullptr);
-    g_object_unref(connection_);
-  }
-
-  // Calls the item as a tray host would, without blocking the item's loop.
-  GVariant* call(const std::string& item, const char* interface, const char* method,
-                 GVariant* parameters) {
-    GVariant* reply = nullptr;
-    bool done = false;
-    struct Pending {
-      GVariant** reply;
-      bool* done;
-    };
-    auto* pending = new Pending{&reply, &done};
-    g_dbus_connection_call(
-        connection_, item.c_str(), kStatusNotifierItemPath, interface, method, parameters, nullptr,
-        G_DBUS_CALL_FLAGS_NONE, 5000, nullptr,
-        [](GObject* source, GAsyncResult* result, gpointer data) {
-          auto* p = static_cast<Pending*>(data);
-          *p->reply = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, nullptr);
-          *p->done = true;
-          delete p;
-        },
-        pending);
-    EXPECT_TRUE(pumpUntil([&] { return done; })) << method;
-    return reply;
-  }
-
-  // The colour and opacity at the middle of the main pad in the 32-pixel image.
-  std::pair<uint32_t, int> sample(const std::string& item) {
-    GVariant* reply = call(item, "org.freedesktop.DBus.Properties", "Get",
-                           g_variant_new("(ss)", "org.kde.StatusNotifierItem", "IconPixmap"));
-    if (!reply) return {0, -1};
-    GVariant* boxed = nullptr;
-    g_variant_get(reply, "(v)", &boxed);
-    std::pair<uint32_t, int> pixel{0, -1};
-    GVariantIter iter;
-    g_variant_iter_init(&iter, boxed);
-    int width, height;
-    GVariant* data;
-    while (g_variant_iter_next(&iter, "(ii@ay)", &width, &height, &data)) {
-      gsize length = 0;
-      const auto* argb = static_cast<const uint8_t*>(g_variant_get_fixed_array(data, &length, 1));
-      if (width == 32 && length == 32u * 32u * 4u) {
-        const uint8_t* p = argb + (22 * 32 + 16) * 4;
-        pixel = {uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3], p[0]};
-      }
-      g_variant_unref(data);
-    }
-    g_variant_unref(boxed);
-    g_variant_unref(reply);
-    return pixel;
-  }
-
-  std::set<std::string> registered;
-  std::set<std::string> senders;
-
- private:
-  GDBusConnection* connection_ = nullptr;
-  guint subscription_ = 0;
-  guint ownerId_ = 0;
-};
+using TestWatcher = testing::TrayWatcher;
 
 struct RecordingSink final : channels::FlutterEventSink {
   void success(Value event) override { events.push_back(std::move(event)); }

@@ -23,8 +23,8 @@ packages=(
   desktop-file-utils procps imagemagick iproute2 python3 jq
   # the interface's JavaScript tests and benchmark
   nodejs
-  # tray: trayer is an XEmbed tray
-  trayer
+  # tray: trayer is an XEmbed tray; its menu is read through the accessibility bus
+  trayer at-spi2-core python3-gi gir1.2-atspi-2.0
   # headless wlroots compositor and Wayland clients for the Wayland tests
   sway foot wtype grim
 )
