@@ -44,6 +44,12 @@ fi
 kill -TERM "$agent"
 status=0; wait "$agent" || status=$?
 
+if [ -x "$build/host/pilvo" ] && [ -x "$build/testing/pilvo_test_tray_watcher" ]; then
+  echo
+  echo "== The whole loop through the interface (about two minutes, in a fresh home)"
+  "$here/whole-loop.sh" "$build" "$demo/loop" || echo "demo: the loop failed" >&2
+fi
+
 echo
 echo "== Agent log ($XDG_STATE_HOME/pilvo-agent.log)"
 cat "$XDG_STATE_HOME/pilvo-agent.log"
@@ -56,4 +62,5 @@ echo "Agent exit status: $status"
 [ -f "$demo/main-window.png" ] && echo "Screenshot of the main window: $demo/main-window.png"
 [ -f "$demo/nudge.png" ] && echo "Screenshot of a nudge: $demo/nudge.png"
 [ -f "$demo/tray-menu.png" ] && echo "Screenshot of the tray menu: $demo/tray-menu.png"
+[ -d "$demo/loop" ] && echo "Screenshots of the whole loop: $demo/loop/"
 exit "$status"

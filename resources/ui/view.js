@@ -169,7 +169,8 @@ export class AppView {
       }
       const minutes = this.doc_.createElement('span');
       minutes.className = 'minutes';
-      minutes.textContent = formatMinutes(app.minutes);
+      // An application used today never shows as "0 min".
+      minutes.textContent = app.minutes > 0 ? formatMinutes(app.minutes) : '< 1 min';
       li.append(text, minutes);
       list.append(li);
     }

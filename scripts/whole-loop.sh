@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
-# End to end, inside an X session (run through scripts/with-x-session.sh):
-#   scripts/ui-end-to-end-test.sh BUILD_DIR
+# The whole loop, inside an X session (run through scripts/with-x-session.sh):
+#   scripts/whole-loop.sh BUILD_DIR [SCREENSHOT_DIR]
 # The agent and the host with its interface run in a fresh home, with a test tray watcher
 # playing the desktop's tray. The user works in one application for 45 s, then hops between
 # two others every half second; the interface must take every row (synced), the tray icon
 # must turn from green to red, a nudge must come (sensitivity "high": after a minute of
 # distraction), and "Back to focus" must bring the first application back to the front.
 # Then a deep session started from the tray menu must count down in that menu, as a screen
-# reader reads it. Every wait is bounded.
+# reader reads it. Every wait is bounded. With SCREENSHOT_DIR (as `make run` does), each
+# step is also saved as a screenshot there.
 set -euo pipefail
 build=$(cd "$1" && pwd)
+shots=${2:-}
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(mktemp -d "${TMPDIR:-/tmp}/pilvo-ui-e2e.XXXXXX")
 export XDG_DATA_HOME=$root/data XDG_CONFIG_HOME=$root/config XDG_STATE_HOME=$root/state
@@ -20,23 +22,20 @@ cp "$here/../resources/com.pilvo.Pilvo.desktop" "$XDG_DATA_HOME/applications/"
 printf '{"sensitivity":"high"}\n' >"$XDG_CONFIG_HOME/pilvo/interface.json"
 store=$XDG_DATA_HOME/pilvo/agent_events.db
 
-pids=()
-cleanup() {
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$root"
-}
-trap cleanup EXIT
+demo_name=whole-loop
+demo_tmp=$root
+source "$here/demo-lib.sh"
 fail() {
-  echo "ui-end-to-end-test: $*" >&2
+  echo "whole-loop: $*" >&2
   echo "--- pilvo log" >&2; tail -30 "$root/pilvo.err" >&2
   echo "--- tray" >&2; tail -10 "$root/tray.log" >&2
   exit 1
 }
-wait_for() {
-  local limit=$1; shift
-  for _ in $(seq $((limit * 10))); do "$@" >/dev/null 2>&1 && return 0; sleep 0.1; done
-  return 1
+# Saves the screen (or window $2) as $shots/$1 when screenshots were asked for.
+shoot() {
+  [ -n "$shots" ] && [ -n "$1" ] || return 0
+  mkdir -p "$shots"
+  import -window "${2:-root}" "$shots/$1" && echo "  screenshot: $shots/$1"
 }
 active_window() { printf '%d' "$(xprop -root _NET_ACTIVE_WINDOW | sed -n 's/.*# \(0x[0-9a-f]*\).*/\1/p')"; }
 all_synced() {
@@ -49,7 +48,6 @@ if command -v picom >/dev/null; then
   picom --backend xrender --config /dev/null 2>/dev/null & pids+=($!)
 fi
 "$build/testing/pilvo_test_tray_watcher" >"$root/tray.log" & pids+=($!)
-"$build/agent/pilvo-agent" 2>"$root/agent.err" & pids+=($!)
 for app in Editor Chat Web; do
   xterm -class "$app" -title "$app" -e sleep 600 & pids+=($!)
 done
@@ -57,21 +55,28 @@ done
 managed_window() { wmctrl -lx | awk -v c="$1" '$3 ~ ("\\." c "$") { print $1; exit }'; }
 have_window() { [ -n "$(managed_window "$1")" ]; }
 for app in Editor Chat Web; do wait_for 10 have_window "$app" || fail "$app did not start"; done
+editor=$(printf '%d' "$(managed_window Editor)")
+chat=$(printf '%d' "$(managed_window Chat)")
+web=$(printf '%d' "$(managed_window Web)")
+# The day starts in the editor: the programs' start-up is not the user switching.
+xdotool windowactivate "$editor"
+"$build/agent/pilvo-agent" 2>"$root/agent.err" & pids+=($!)
 "$build/host/pilvo" 2>"$root/pilvo.err" & pilvo=$!; pids+=($pilvo)
 wait_for 30 grep -q "korima_overlay.html loaded" "$root/pilvo.err" || fail "the host did not start"
 wait_for 10 grep -q "^registered " "$root/tray.log" || fail "the tray item did not register"
 item=$(awk '/^registered / { print $2; exit }' "$root/tray.log")
+main=$(managed_window com.pilvo.Pilvo)
 # The tray's colours: green from a score of 70, red below 40.
 icon_is() { grep -q "^icon $item #$1 255\$" "$root/tray.log"; }
 
-editor=$(printf '%d' "$(managed_window Editor)")
-chat=$(printf '%d' "$(managed_window Chat)")
-web=$(printf '%d' "$(managed_window Web)")
 xdotool windowactivate "$editor"
 wait_for 20 all_synced || fail "the interface did not take the first rows"
 echo "rows taken and marked synced: $(sqlite3 "$store" 'select count(*) from events')"
 wait_for 10 icon_is 34C759 || fail "the tray icon did not turn green while focused"
+echo "the tray icon is green; 45 s in the editor"
 sleep 45
+shoot interface-focused.png "$main"
+echo "hopping between Chat and Web every half second"
 
 deadline=$((SECONDS + 150))
 nudged=0
@@ -86,11 +91,13 @@ echo "nudged after $((SECONDS - deadline + 150)) s of switching"
 wait_for 10 all_synced || fail "rows were left unsynced"
 wait_for 10 icon_is FF3B30 || fail "the tray icon did not turn red"
 echo "the tray icon went from green to red"
+shoot interface-distracted.png "$main"
 
 # The panel's first answer button ("Back to focus") is the one in the accent colour.
 sleep 1.5
 shot=$root/nudge.png
 import -window root "$shot"
+[ -z "$shots" ] || cp "$shot" "$shots/nudge.png"
 width=$(xdpyinfo | awk '/dimensions:/ { split($2, d, "x"); print d[1] }')
 left=$((width - 280))
 point=$(convert "$shot" -crop "280x1000+$left+0" +repage txt:- |
@@ -120,6 +127,7 @@ read_session() {
   click_tray || return 1
   local row
   row=$(menu_rows | grep "^Deep Session Active")
+  shoot "${1:-}"
   xdotool key Escape
   wait_for 10 menu_closed || return 1
   [ -n "$row" ] || return 1
@@ -131,7 +139,8 @@ first=$(cat "$root/left")
 [ "$first" -gt $((24 * 60)) ] && [ "$first" -le $((25 * 60)) ] ||
   fail "a 25-minute session shows $first s left"
 sleep 2.5
-read_session || fail "the session left the tray menu"
+read_session tray-session.png || fail "the session left the tray menu"
 second=$(cat "$root/left")
 [ "$second" -lt "$first" ] || fail "the session did not count down in the menu ($first s, then $second s)"
 echo "the tray menu counts the session down: $first s, then $second s left"
+shoot interface-session.png "$main"
