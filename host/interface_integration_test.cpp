@@ -7,6 +7,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <fcntl.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <nlohmann/json.hpp>
@@ -49,7 +51,10 @@ class InterfaceIntegrationTest : public ::testing::Test {
     setenv("PILVO_INTERFACE_PAGE", (root + "/ui/interface_probe.html").c_str(), 1);
     unsetenv("PILVO_NO_INTERFACE");
     const std::string pilvo = kBuildDir + "/host/pilvo";
+    const std::string log = root + "/pilvo.err";
     if ((pilvo_ = fork()) == 0) {
+      const int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      if (fd >= 0) dup2(fd, STDERR_FILENO);
       execl(pilvo.c_str(), pilvo.c_str(), nullptr);
       _exit(127);
     }
@@ -84,6 +89,17 @@ class InterfaceIntegrationTest : public ::testing::Test {
         shell("xdotool search --onlyvisible --name \"^Pilvo\\$\" | head -n1").value_or("");
     while (!id.empty() && id.back() == '\n') id.pop_back();
     return id;
+  }
+  // How often the host's log says `line` so far.
+  int logged(const std::string& line) const {
+    const std::string log = pilvo::testing::readFile(dir_.file("pilvo.err"));
+    int count = 0;
+    for (size_t at = log.find(line); at != std::string::npos; at = log.find(line, at + 1)) ++count;
+    return count;
+  }
+  // The host's web processes, as pgrep prints them; empty when there is none.
+  std::string webProcess() const {
+    return shell("pgrep -P " + std::to_string(pilvo_) + " WebKitWebProc").value_or("");
   }
   void chooseFromTrayMenu(const std::string& keys) {
     ASSERT_TRUE(pilvo::testing::chooseFromTrayMenu(item_, keys));
@@ -120,6 +136,32 @@ TEST_F(InterfaceIntegrationTest, ThePageCallsIsCalledAndListensThroughTheBridge)
   ASSERT_TRUE(waitUntil([] { return mainWindow().empty(); }, 10));
   chooseFromTrayMenu("Down Down Return");  // Pause Tracking
   EXPECT_TRUE(pageSaw("menubarEvents", Json{"startSession", "toggleTracking"})) << seen().dump();
+}
+
+}  // namespace
+
+namespace {
+
+// A web process that ends (a crash, the kernel's out-of-memory killer) is
+// replaced and both pages come back; one that keeps ending is left down.
+TEST_F(InterfaceIntegrationTest, AnEndedWebProcessIsReplacedButACrashLoopStops) {
+  ASSERT_TRUE(pageSaw("rows", Json::array())) << seen().dump();
+  ASSERT_TRUE(waitUntil([&] { return logged("korima_overlay.html loaded") == 1; }, 20));
+  for (int crash = 1; crash <= 4; ++crash) {
+    ASSERT_FALSE(webProcess().empty()) << "crash " << crash;
+    ASSERT_TRUE(shell("rm -f " + dir_.file("config/pilvo/interface.json")));
+    // Both pages' (this probe page lies apart from the nudge page, so WebKit
+    // may give it a process of its own).
+    ASSERT_TRUE(shell("pkill -KILL -P " + std::to_string(pilvo_) + " WebKitWebProc"));
+    if (crash == 4) break;
+    EXPECT_TRUE(pageSaw("rows", Json::array())) << "the interface is not back after crash " << crash;
+    EXPECT_TRUE(waitUntil([&] { return logged("korima_overlay.html loaded") == crash + 1; }, 20))
+        << "the nudge page is not back after crash " << crash;
+  }
+  EXPECT_TRUE(waitUntil([&] { return logged("interface: the web process keeps ending") == 1; }, 10));
+  EXPECT_TRUE(waitUntil([&] { return logged("keeps ending; not loading it again") == 1; }, 10));
+  EXPECT_FALSE(waitUntil([&] { return !webProcess().empty(); }, 2)) << "started again";
+  EXPECT_EQ(logged("interface: the web process ended; loading the interface again"), 3);
 }
 
 }  // namespace

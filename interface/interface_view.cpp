@@ -121,8 +121,15 @@ gboolean InterfaceView::onDecidePolicy(WebKitWebView*, GObject* decision, int ty
 
 gboolean InterfaceView::onProcessTerminated(WebKitWebView* view, int, gpointer data) {
   auto* self = static_cast<InterfaceView*>(data);
-  if (self->log_) self->log_("interface: the web process ended; loading the interface again");
   if (self->bridge_) self->bridge_->disconnect();
+  if (!self->restarts_.allow(RestartBudget::Clock::now())) {
+    if (self->log_) {
+      self->log_("interface: the web process keeps ending; the interface stays off until Pilvo "
+                 "is started again");
+    }
+    return FALSE;
+  }
+  if (self->log_) self->log_("interface: the web process ended; loading the interface again");
   webkit_web_view_reload(view);
   return FALSE;
 }

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "channels/bridge_server.h"
+#include "common/restart_budget.h"
 #include "channels/host_messenger.h"
 #include "interface/page_bridge.h"
 
@@ -51,6 +52,7 @@ class InterfaceView {
   channels::LogSink log_;
   WebKitWebView* webView_ = nullptr;
   std::unique_ptr<PageBridge> bridge_;
+  RestartBudget restarts_ = webProcessRestartBudget();
 };
 
 }  // namespace pilvo::interface

@@ -13,6 +13,7 @@
 #include <list>
 
 #include "common/data_files.h"
+#include "common/restart_budget.h"
 #include "overlay/animation_curve.h"
 #ifdef PILVO_OVERLAY_FOCUSED_OUTPUT
 #include "overlay/wayland_focused_output.h"
@@ -308,6 +309,7 @@ class GtkPanelWindow final : public PanelWindow {
     webkit_web_view_set_background_color(webView_, &background);
     g_signal_connect(webView_, "load-changed", G_CALLBACK(onLoadChanged), this);
     g_signal_connect(webView_, "load-failed", G_CALLBACK(onLoadFailed), this);
+    g_signal_connect(webView_, "web-process-terminated", G_CALLBACK(onProcessTerminated), this);
     gtk_widget_set_size_request(GTK_WIDGET(webView_), int(frame.width), int(frame.height));
     // Each frame starts from a clear window, or moving parts of a transparent
     // page leave trails.
@@ -418,6 +420,18 @@ class GtkPanelWindow final : public PanelWindow {
     }
     return FALSE;
   }
+  // The page is loaded again in a new web process (shared with the
+  // interface's view when there is one), unless it keeps ending.
+  static gboolean onProcessTerminated(WebKitWebView* view, int, gpointer data) {
+    auto* self = static_cast<GtkPanelWindow*>(data);
+    const bool again = self->restarts_.allow(RestartBudget::Clock::now());
+    if (self->events_.loadFailed) {
+      self->events_.loadFailed(again ? "the page's web process ended; loading it again"
+                                     : "the page's web process keeps ending; not loading it again");
+    }
+    if (again) webkit_web_view_reload(view);
+    return FALSE;
+  }
   static void onScriptMessage(WebKitUserContentManager*, WebKitJavascriptResult* result,
                               gpointer data) {
     auto* self = static_cast<GtkPanelWindow*>(data);
@@ -437,6 +451,7 @@ class GtkPanelWindow final : public PanelWindow {
   WebEvents events_;
   bool failed_ = false;
   bool committed_ = false;
+  RestartBudget restarts_ = webProcessRestartBudget();
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
