@@ -25,7 +25,7 @@ void registerHostPlugins(channels::FlutterPluginRegistrar& registrar,
         [log = services.log](std::string_view line) {
           if (log) log(HostLogLevel::kInfo, line);
         },
-        services.makeAppIndexRunner ? services.makeAppIndexRunner() : nullptr));
+        services.makeRunner ? services.makeRunner() : nullptr));
   }
   tracking::FocusTrackingPlugin::registerWith(
       registrar,
@@ -70,9 +70,11 @@ void registerHostPlugins(channels::FlutterPluginRegistrar& registrar,
   }
   // 6. Activity: the agent's store, read-only but for the synced column.
   interface::ActivityPlugin::registerWith(
-      registrar, std::make_shared<interface::ActivityStore>(
-                     services.activityStorePath.empty() ? interface::ActivityStore::defaultPath()
-                                                        : services.activityStorePath));
+      registrar,
+      std::make_shared<interface::ActivityStore>(services.activityStorePath.empty()
+                                                     ? interface::ActivityStore::defaultPath()
+                                                     : services.activityStorePath),
+      *services.loop, services.makeRunner ? services.makeRunner() : nullptr);
   // 7. Interface: its preferences and the files it exports.
   interface::InterfacePlugin::registerWith(registrar, std::move(interfaceFiles));
   // Each of these registers here, in this order, once it exists.

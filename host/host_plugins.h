@@ -31,8 +31,9 @@ struct HostServices {
   HostLogSink log;
   // Without one, "indexAllApps" answers an empty list.
   tracking::AppIndexPlatform* appIndexPlatform = nullptr;
-  // Runs the index's work off the main loop; unset: a thread per call.
-  std::function<std::unique_ptr<tracking::BackgroundRunner>()> makeAppIndexRunner;
+  // Runs work off the main loop (the application index, the activity store);
+  // unset: a thread per job.
+  std::function<std::unique_ptr<BackgroundRunner>()> makeRunner;
   // Without one the overlay channel is not registered.
   overlay::OverlayPlatform* overlayPlatform = nullptr;
   // Settings: launch at login and the save dialog; without it the settings

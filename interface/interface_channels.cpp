@@ -29,12 +29,36 @@ std::optional<int64_t> wholeNumberOr(const Value& args, const char* key, int64_t
 
 }  // namespace
 
+ActivityPlugin::ActivityPlugin(std::shared_ptr<const ActivityStore> store, EventLoop& loop,
+                               std::unique_ptr<BackgroundRunner> runner)
+    : store_(std::move(store)),
+      loop_(loop),
+      runner_(runner ? std::move(runner) : std::make_unique<ThreadRunner>()) {}
+
 void ActivityPlugin::registerWith(channels::FlutterPluginRegistrar& registrar,
-                                  std::shared_ptr<const ActivityStore> store) {
+                                  std::shared_ptr<const ActivityStore> store, EventLoop& loop,
+                                  std::unique_ptr<BackgroundRunner> runner) {
   auto channel = channels::FlutterMethodChannel::methodChannelWithName(
       kActivityChannelName, registrar.messenger(), registrar.log());
-  registrar.addMethodCallDelegate(std::make_shared<ActivityPlugin>(std::move(store)), *channel);
+  registrar.addMethodCallDelegate(
+      std::make_shared<ActivityPlugin>(std::move(store), loop, std::move(runner)), *channel);
   registrar.keepAlive(channel);
+}
+
+void ActivityPlugin::answerOffTheLoop(std::unique_ptr<channels::FlutterResult> result,
+                                      std::function<Outcome(const ActivityStore&)> work) {
+  std::shared_ptr<channels::FlutterResult> answer(std::move(result));
+  runner_->run([store = store_, &loop = loop_, work = std::move(work), answer]() mutable {
+    Outcome outcome = work(*store);
+    // The answer moves to the loop: it is answered and released there only.
+    loop.post([answer = std::move(answer), outcome = std::move(outcome)]() mutable {
+      if (auto* error = std::get_if<StoreError>(&outcome)) {
+        answer->error(kStoreErrorCode, error->message);
+      } else {
+        answer->success(std::move(std::get<Value>(outcome)));
+      }
+    });
+  });
 }
 
 void ActivityPlugin::handleMethodCall(const channels::FlutterMethodCall& call,
@@ -47,28 +71,27 @@ void ActivityPlugin::handleMethodCall(const channels::FlutterMethodCall& call,
                                           std::to_string(kMaxPageSize) + "}");
       return;
     }
-    auto rows = store_->eventsAfter(*afterId, static_cast<int>(*limit));
-    if (auto* error = std::get_if<StoreError>(&rows)) {
-      result->error(kStoreErrorCode, error->message);
-      return;
-    }
-    ValueList list;
-    for (const ActivityRow& row : std::get<std::vector<ActivityRow>>(rows)) {
-      list.push_back(rowValue(row));
-    }
-    result->success(std::move(list));
+    answerOffTheLoop(std::move(result), [afterId = *afterId, limit = static_cast<int>(*limit)](
+                                            const ActivityStore& store) -> Outcome {
+      auto rows = store.eventsAfter(afterId, limit);
+      if (auto* error = std::get_if<StoreError>(&rows)) return *error;
+      ValueList list;
+      for (const ActivityRow& row : std::get<std::vector<ActivityRow>>(rows)) {
+        list.push_back(rowValue(row));
+      }
+      return Value(std::move(list));
+    });
   } else if (call.method == "markSynced") {
     const std::optional<int64_t> upToId = channels::wholeNumberMember(call.arguments, "upToId");
     if (!upToId) {
       result->error(kInvalidArgsCode, "Expected {\"upToId\": int}");
       return;
     }
-    auto marked = store_->markSynced(*upToId);
-    if (auto* error = std::get_if<StoreError>(&marked)) {
-      result->error(kStoreErrorCode, error->message);
-      return;
-    }
-    result->success(Value::integer(std::get<int64_t>(marked)));
+    answerOffTheLoop(std::move(result), [upToId = *upToId](const ActivityStore& store) -> Outcome {
+      auto marked = store.markSynced(upToId);
+      if (auto* error = std::get_if<StoreError>(&marked)) return *error;
+      return Value::integer(std::get<int64_t>(marked));
+    });
   } else {
     result->notImplemented();
   }

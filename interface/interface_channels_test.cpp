@@ -11,6 +11,7 @@
 #include "channels/standard_codec.h"
 #include "testing/fake_event_loop.h"
 #include "testing/fake_flutter_ui.h"
+#include "testing/inline_runner.h"
 #include "testing/temp_dir.h"
 
 namespace pilvo::interface {
@@ -33,7 +34,8 @@ class InterfaceChannelsTest : public ::testing::Test {
  protected:
   InterfaceChannelsTest() {
     auto& registrar = engine_.registrarForPlugin("test");
-    ActivityPlugin::registerWith(registrar, std::make_shared<ActivityStore>(storePath(), 50));
+    ActivityPlugin::registerWith(registrar, std::make_shared<ActivityStore>(storePath(), 50), loop_,
+                                 std::make_unique<testing::InlineRunner>());
     files_ = std::make_shared<InterfaceFiles>(dir_.file("config/pilvo/interface.json"));
     InterfacePlugin::registerWith(registrar, files_);
   }

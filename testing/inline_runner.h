@@ -4,11 +4,11 @@
 
 #include <functional>
 
-#include "tracking/app_index_service.h"
+#include "common/background_runner.h"
 
 namespace pilvo::testing {
 
-struct InlineRunner final : tracking::BackgroundRunner {
+struct InlineRunner final : BackgroundRunner {
   void run(std::function<void()> job) override { job(); }
 };
 

@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/background_runner.h"
 #include "common/event_loop.h"
 #include "tracking/app_index.h"
 #include "tracking/app_index_platform.h"
@@ -32,31 +33,6 @@ inline constexpr const char* kAppIconDirectoryName = "app_icons";
 // Theme lookups per main-loop turn: each costs the toolkit 10 to 30
 // microseconds once its theme is loaded, so a turn stays around a millisecond.
 inline constexpr size_t kThemeLookupsPerTurn = 32;
-
-// Runs jobs off the main loop.
-class BackgroundRunner {
- public:
-  virtual ~BackgroundRunner() = default;
-  virtual void run(std::function<void()> job) = 0;
-};
-
-// One thread per job; the destructor waits for every thread it started.
-class ThreadRunner final : public BackgroundRunner {
- public:
-  ThreadRunner() = default;
-  ~ThreadRunner() override;
-  ThreadRunner(const ThreadRunner&) = delete;
-  ThreadRunner& operator=(const ThreadRunner&) = delete;
-  void run(std::function<void()> job) override;
-
- private:
-  struct Worker {
-    std::thread thread;
-    std::shared_ptr<std::atomic<bool>> finished;
-  };
-  std::mutex mutex_;
-  std::list<Worker> workers_;
-};
 
 class AppIndexService {
  public:
