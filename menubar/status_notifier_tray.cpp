@@ -162,11 +162,15 @@ class SniItem final : public TrayItem {
     dropLegacyIcon();
   }
 
+  // A score in the same band keeps the picture: the tray is not asked to
+  // fetch it again, nor the docked icon drawn again.
   void setTint(TrayTint tint) override {
+    if (look_.tint == tint) return;
     look_.tint = tint;
     lookChanged();
   }
   void setDimmed(bool dimmed) override {
+    if (look_.dimmed == dimmed) return;
     look_.dimmed = dimmed;
     lookChanged();
   }

@@ -89,6 +89,8 @@ TEST_F(StatusNotifierTrayTest, ItemRegistersAndItsPixmapFollowsScoreAndTrackingO
     pumpUntil([] { return true; });
     EXPECT_EQ(watcher.sample(item), std::pair(trayIconColour(tint), 255)) << score;
   }
+  // Announced on each change of colour only (plain to green, orange, red).
+  EXPECT_TRUE(pumpUntil([&] { return watcher.newIcons == 3; })) << watcher.newIcons;
   controller_->handleMethodCall(
       {"updatePopover", channels::makeMap({{"score", 90}, {"isTracking", false}})},
       std::make_unique<channels::FlutterResult>([](channels::MethodResponse) {}, "",

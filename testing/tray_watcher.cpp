@@ -50,6 +50,12 @@ TrayWatcher::TrayWatcher() {
   subscription_ = g_dbus_connection_signal_subscribe(
       connection_, "org.freedesktop.DBus", "org.freedesktop.DBus", "NameOwnerChanged", nullptr,
       nullptr, G_DBUS_SIGNAL_FLAGS_NONE, onNameOwnerChanged, this, nullptr);
+  newIconSubscription_ = g_dbus_connection_signal_subscribe(
+      connection_, nullptr, "org.kde.StatusNotifierItem", "NewIcon", nullptr, nullptr,
+      G_DBUS_SIGNAL_FLAGS_NONE,
+      [](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*, GVariant*,
+         gpointer self) { ++static_cast<TrayWatcher*>(self)->newIcons; },
+      this, nullptr);
   ownerId_ = g_bus_own_name_on_connection(connection_, kWatcherName, G_BUS_NAME_OWNER_FLAGS_NONE,
                                           nullptr, nullptr, nullptr, nullptr);
 }
@@ -58,6 +64,7 @@ TrayWatcher::~TrayWatcher() {
   if (!connection_) return;
   g_bus_unown_name(ownerId_);
   g_dbus_connection_signal_unsubscribe(connection_, subscription_);
+  g_dbus_connection_signal_unsubscribe(connection_, newIconSubscription_);
   g_dbus_connection_unregister_object(connection_, objectId_);
   g_dbus_connection_close_sync(connection_, nullptr, nullptr);
   g_object_unref(connection_);

@@ -31,10 +31,12 @@ class TrayWatcher {
 
   std::set<std::string> registered;  // the bus names the items gave
   std::set<std::string> senders;     // the connections they registered from
+  int newIcons = 0;                  // NewIcon signals heard from any item
 
  private:
   GDBusConnection* connection_ = nullptr;
   guint subscription_ = 0;
+  guint newIconSubscription_ = 0;
   guint ownerId_ = 0;
   guint objectId_ = 0;
 };
