@@ -172,6 +172,7 @@ void OverlayPanel::show(const std::string& message, AvatarState avatarState, dou
 
   const std::string state(pageState(avatarState));
   const std::optional<Screen> screen = platform_.mainScreen();
+  shownOn_ = screen;
   if (!screen) {
     error("Tavik: ERROR - No main screen found");
     return;
@@ -216,7 +217,9 @@ void OverlayPanel::hide() {
   const int64_t generation = ++showGeneration_;
   window_->setIgnoresMouseEvents(true);
 
-  const std::optional<Screen> screen = platform_.mainScreen();
+  // Out over the edge it came in from, even if the user's focus has moved to
+  // another monitor since.
+  const std::optional<Screen> screen = shownOn_ ? shownOn_ : platform_.mainScreen();
   if (!screen) {
     window_->orderOut();
     callSetState("idle");

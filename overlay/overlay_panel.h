@@ -96,6 +96,7 @@ class OverlayPanel {
   bool isLoaded_ = false;
   std::optional<std::pair<std::string, std::string>> pendingMessage_;
   int64_t showGeneration_ = 0;
+  std::optional<Screen> shownOn_;  // the screen of the last show
   std::string buttonMode_;
   // Deferred work (timer, completions, script results) holds this weakly.
   std::shared_ptr<OverlayPanel*> self_;

@@ -189,6 +189,18 @@ TEST_F(OverlayPanelTest, HideWhileHiddenStillSlidesOutAndSaysIdle) {
   EXPECT_THAT(window.takeScripts(), ElementsAre("setState('idle')"));
 }
 
+TEST_F(OverlayPanelTest, HideSlidesOutOverTheEdgeOfTheScreenItCameIn) {
+  load();
+  show("x", false);
+  loop.advance(0.5);
+  // The user's focus moves to a monitor on the right before the panel goes.
+  platform.setScreen(Screen{{1440, 0, 1920, 1080}, {1440, 0, 1920, 1080}});
+  panel.hide();
+  loop.advance(0.35);
+  EXPECT_EQ(window.frame().x, 1450);
+  EXPECT_EQ(log.back(), "Tavik: Overlay hidden");
+}
+
 TEST_F(OverlayPanelTest, WithoutAScreenShowLogsAndHideOrdersOutAtOnce) {
   load();
   platform.setScreen(std::nullopt);
