@@ -41,7 +41,7 @@ function parseTimestamp(text) {
 }
 
 function emptyDay(start, end) {
-  return { start, end, activeMs: 0, deepMs: 0, switches: 0, apps: new Map() };
+  return { start, end, activeMs: 0, deepMs: 0 };
 }
 
 export class FocusModel {
@@ -216,7 +216,6 @@ export class FocusModel {
         const ms = b - a;
         day.activeMs += ms;
         day.deepMs += deep ? ms : this.sessionOverlap_(a, b, Infinity);
-        day.apps.set(stretch.bundleId, (day.apps.get(stretch.bundleId) ?? 0) + ms);
       });
     }
   }
