@@ -19,18 +19,15 @@
 #include "testing/temp_dir.h"
 #include "testing/tray_menu.h"
 #include "testing/wait.h"
+#include "testing/test_environment.h"
 
 namespace {
 
 using Json = nlohmann::json;
 using pilvo::testing::waitUntil;
 
-std::string env(const char* name, const char* fallback) {
-  const char* value = std::getenv(name);
-  return value ? value : fallback;
-}
-const std::string kBuildDir = env("PILVO_BUILD_DIR", ".");
-const std::string kSourceDir = env("PILVO_SOURCE_DIR", "..");
+const std::string kBuildDir = pilvo::testing::buildDir();
+const std::string kSourceDir = pilvo::testing::sourceDir();
 
 // Runs a shell command (bounded); its standard output, or nullopt when it failed.
 std::optional<std::string> shell(const std::string& command) {
@@ -41,13 +38,10 @@ class InterfaceIntegrationTest : public ::testing::Test {
  protected:
   void SetUp() override {
     const std::string root = dir_.path();
-    ASSERT_TRUE(shell("cd " + root + " && mkdir -m 700 home config data run ui"));
+    ASSERT_TRUE(pilvo::testing::usePrivateHome(root));
+    ASSERT_TRUE(shell("mkdir -m 700 " + root + "/ui"));
     ASSERT_TRUE(shell("cp " + kBuildDir + "/resources/ui/channels.js " + kSourceDir +
                       "/host/testdata/interface_probe.html " + root + "/ui/"));
-    setenv("HOME", (root + "/home").c_str(), 1);
-    setenv("XDG_CONFIG_HOME", (root + "/config").c_str(), 1);
-    setenv("XDG_DATA_HOME", (root + "/data").c_str(), 1);
-    setenv("XDG_RUNTIME_DIR", (root + "/run").c_str(), 1);
     setenv("PILVO_INTERFACE_PAGE", (root + "/ui/interface_probe.html").c_str(), 1);
     unsetenv("PILVO_NO_INTERFACE");
     const std::string pilvo = kBuildDir + "/host/pilvo";

@@ -26,17 +26,14 @@
 #include "testing/shell.h"
 #include "testing/temp_dir.h"
 #include "testing/wait.h"
+#include "testing/test_environment.h"
 
 namespace {
 
 using Json = nlohmann::json;
 using pilvo::testing::waitUntil;
 
-std::string env(const char* name, const char* fallback) {
-  const char* value = std::getenv(name);
-  return value ? value : fallback;
-}
-const std::string kBuildDir = env("PILVO_BUILD_DIR", ".");
+const std::string kBuildDir = pilvo::testing::buildDir();
 
 // Runs a shell command; its standard output, or nullopt when it failed.
 std::optional<std::string> shell(const std::string& command) {
@@ -90,12 +87,9 @@ class PilvoIntegrationTest : public ::testing::Test {
   static void SetUpTestSuite() {
     dir_ = new pilvo::testing::TempDir();
     const std::string root = dir_->path();
-    shell("cd '" + root + "' && mkdir -m 700 home config data data/applications run pictures &&" +
+    pilvo::testing::usePrivateHome(root);
+    shell("cd '" + root + "' && mkdir -m 700 data/applications pictures &&" +
           " mkdir -p data/icons/hicolor/48x48/apps");
-    setenv("HOME", (root + "/home").c_str(), 1);
-    setenv("XDG_CONFIG_HOME", (root + "/config").c_str(), 1);
-    setenv("XDG_DATA_HOME", (root + "/data").c_str(), 1);
-    setenv("XDG_RUNTIME_DIR", (root + "/run").c_str(), 1);
     // The socket clients here hold the streams; no interface page competes for them.
     setenv("PILVO_NO_INTERFACE", "1", 1);
     for (std::string name : {"Probe", "Launchable"}) {
@@ -121,7 +115,7 @@ class PilvoIntegrationTest : public ::testing::Test {
     pilvo::testing::writeFile(root + "/pictures/absolute.svg",
                               R"(<svg xmlns="http://www.w3.org/2000/svg" width="20" height="40">)"
                               R"(<rect width="20" height="40" fill="#0a0"/></svg>)");
-    shell("cp '" + env("PILVO_SOURCE_DIR", "..") + "/resources/com.pilvo.Pilvo.desktop' '" + root +
+    shell("cp '" + pilvo::testing::sourceDir() + "/resources/com.pilvo.Pilvo.desktop' '" + root +
           "/data/applications/'");
     socket_ = root + "/run/pilvo/host.sock";
     const std::string pilvo = kBuildDir + "/host/pilvo";

@@ -14,6 +14,7 @@
 #include "testing/sway_session.h"
 #include "testing/temp_dir.h"
 #include "testing/wait.h"
+#include "testing/test_environment.h"
 
 namespace {
 
@@ -22,11 +23,7 @@ using pilvo::testing::shellOutput;
 using pilvo::testing::shellStatus;
 using pilvo::testing::waitUntil;
 
-std::string env(const char* name, const char* fallback) {
-  const char* value = std::getenv(name);
-  return value ? value : fallback;
-}
-const std::string kBuildDir = env("PILVO_BUILD_DIR", ".");
+const std::string kBuildDir = pilvo::testing::buildDir();
 
 // app_ids of sway's windows, in tree order (sway lists them by position,
 // which here is the order they were opened in).
@@ -52,17 +49,14 @@ class PilvoWaylandIntegrationTest : public ::testing::Test {
     if (!pilvo::testing::swaySessionMissing().empty()) return;
     dir_ = new pilvo::testing::TempDir();
     const std::string root = dir_->path();
-    shellOutput("cd '" + root + "' && mkdir -m 700 home config data data/applications run");
-    setenv("HOME", (root + "/home").c_str(), 1);
-    setenv("XDG_CONFIG_HOME", (root + "/config").c_str(), 1);
-    setenv("XDG_DATA_HOME", (root + "/data").c_str(), 1);
-    setenv("XDG_RUNTIME_DIR", (root + "/run").c_str(), 1);
+    pilvo::testing::usePrivateHome(root);
+    shellOutput("mkdir -m 700 '" + root + "/data/applications'");
     for (std::string name : {"Probe", "Launchable"}) {
       pilvo::testing::writeFile(root + "/data/applications/org.example." + name + ".desktop",
                                 "[Desktop Entry]\nType=Application\nName=" + name +
                                     "\nExec=foot -a org.example." + name + " sleep 120\n");
     }
-    shellOutput("cp '" + env("PILVO_SOURCE_DIR", "..") + "/resources/com.pilvo.Pilvo.desktop' '" +
+    shellOutput("cp '" + pilvo::testing::sourceDir() + "/resources/com.pilvo.Pilvo.desktop' '" +
                 root + "/data/applications/'");
     socket_ = root + "/run/pilvo/host.sock";
     const std::string pilvo = kBuildDir + "/host/pilvo";

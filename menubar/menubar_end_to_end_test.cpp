@@ -15,12 +15,13 @@
 #include "testing/tray_menu.h"
 #include "testing/temp_dir.h"
 #include "testing/wait.h"
+#include "testing/test_environment.h"
 
 namespace {
 
 using pilvo::testing::waitUntil;
 
-const std::string kBuildDir = std::getenv("PILVO_BUILD_DIR") ? std::getenv("PILVO_BUILD_DIR") : ".";
+const std::string kBuildDir = pilvo::testing::buildDir();
 
 // Runs a shell command (bounded); its standard output, or nullopt when it failed.
 std::optional<std::string> shell(const std::string& command) {
@@ -31,11 +32,7 @@ class MenuBarEndToEndTest : public ::testing::Test {
  protected:
   void SetUp() override {
     const std::string root = dir_.path();
-    ASSERT_TRUE(shell("cd " + root + " && mkdir -m 700 home config data run"));
-    setenv("HOME", (root + "/home").c_str(), 1);
-    setenv("XDG_CONFIG_HOME", (root + "/config").c_str(), 1);
-    setenv("XDG_DATA_HOME", (root + "/data").c_str(), 1);
-    setenv("XDG_RUNTIME_DIR", (root + "/run").c_str(), 1);
+    ASSERT_TRUE(pilvo::testing::usePrivateHome(root));
     // The socket clients here hold the streams; no interface page competes for them.
     setenv("PILVO_NO_INTERFACE", "1", 1);
     socket_ = root + "/run/pilvo/host.sock";

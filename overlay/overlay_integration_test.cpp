@@ -28,18 +28,15 @@
 #include "overlay/gtk_overlay_platform.h"
 #include "testing/temp_dir.h"
 #include "testing/wait.h"
+#include "testing/test_environment.h"
 
 namespace pilvo::overlay {
 namespace {
 
 using Json = nlohmann::json;
 
-std::string env(const char* name, const char* fallback) {
-  const char* value = std::getenv(name);
-  return value ? value : fallback;
-}
-const std::string kBuildDir = env("PILVO_BUILD_DIR", ".");
-const bool kWithCompositor = env("PILVO_TEST_COMPOSITOR", "0") == "1";
+const std::string kBuildDir = testing::buildDir();
+const bool kWithCompositor = testing::envOr("PILVO_TEST_COMPOSITOR", "0") == "1";
 
 // Runs the GTK main loop until `done` holds or `seconds` pass.
 bool pumpUntil(const std::function<bool()>& done, double seconds) {

@@ -18,6 +18,7 @@
 #include "testing/shell.h"
 #include "testing/temp_dir.h"
 #include "testing/wait.h"
+#include "testing/test_environment.h"
 
 namespace {
 
@@ -25,11 +26,7 @@ using pilvo::testing::fileMode;
 using pilvo::testing::readFile;
 using pilvo::testing::waitUntil;
 
-std::string env(const char* name, const char* fallback) {
-  const char* value = std::getenv(name);
-  return value ? value : fallback;
-}
-const std::string kBuildDir = env("PILVO_BUILD_DIR", ".");
+const std::string kBuildDir = pilvo::testing::buildDir();
 
 // Runs a shell command; its standard output and exit status.
 std::pair<std::string, int> run(const std::string& command) {
@@ -42,11 +39,8 @@ class SettingsIntegrationTest : public ::testing::Test {
   static void SetUpTestSuite() {
     dir_ = new pilvo::testing::TempDir();
     const std::string root = dir_->path();
-    run("cd '" + root + "' && mkdir -m 700 home config data run saved");
-    setenv("HOME", (root + "/home").c_str(), 1);
-    setenv("XDG_CONFIG_HOME", (root + "/config").c_str(), 1);
-    setenv("XDG_DATA_HOME", (root + "/data").c_str(), 1);
-    setenv("XDG_RUNTIME_DIR", (root + "/run").c_str(), 1);
+    pilvo::testing::usePrivateHome(root);
+    run("mkdir -m 700 '" + root + "/saved'");
     // The socket clients here hold the streams; no interface page competes for them.
     setenv("PILVO_NO_INTERFACE", "1", 1);
     socket_ = root + "/run/pilvo/host.sock";

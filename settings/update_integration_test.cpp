@@ -20,14 +20,11 @@
 #include "settings/soup_update_platform.h"
 #include "settings/sparkle_updater_plugin.h"
 #include "testing/temp_dir.h"
+#include "testing/test_environment.h"
 
 namespace pilvo::settings {
 namespace {
 
-std::string env(const char* name, const char* fallback) {
-  const char* value = std::getenv(name);
-  return value ? value : fallback;
-}
 
 // Runs the main context until `done` holds or `seconds` pass.
 bool pumpUntil(const std::function<bool()>& done, double seconds) {
@@ -125,7 +122,7 @@ class UpdateIntegrationTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     // The fixture server: its port on the first line; it ends when our end of its input closes.
-    const std::string script = env("PILVO_SOURCE_DIR", "..") + "/settings/testdata/feed_server.py";
+    const std::string script = testing::sourceDir() + "/settings/testdata/feed_server.py";
     int in[2], out[2];
     ASSERT_EQ(pipe(in), 0);
     ASSERT_EQ(pipe(out), 0);
@@ -241,7 +238,7 @@ TEST_F(UpdateIntegrationTest, UpdateReadyReachesAListeningInterfaceOnce) {
   size_t clients = 0;
   engine.bridge()->setClientCountHandler([&](size_t n) { clients = n; });
 
-  const std::string pilvoctl = env("PILVO_BUILD_DIR", ".") + "/channels/pilvoctl";
+  const std::string pilvoctl = testing::buildDir() + "/channels/pilvoctl";
   const std::string output = run.file("listen.out");
   const pid_t listener = fork();
   if (listener == 0) {
