@@ -2,8 +2,9 @@
 # The interface in the real host, inside an X session (through scripts/with-x-session.sh):
 #   bench/ui_host_bench.sh BUILD_DIR [IDLE_SECONDS=30]
 # Measures: host start to the interface's first rows taken (they are marked synced right
-# after the first figures are computed), the proportional set size of the host plus its web
-# processes with the interface loaded, and their CPU time while idle with the window hidden.
+# after the first figures are computed), the proportional and unique set sizes of the host plus
+# its web processes with the interface loaded, and their CPU time while idle with the window
+# hidden.
 set -euo pipefail
 build=$(cd "$1" && pwd)
 idle=${2:-30}
@@ -27,6 +28,9 @@ synced() { [ "$(sqlite3 "$store" 'select coalesce(sum(synced),0) from events')" 
 family() { echo "$1" $(pgrep -P "$1" || true); }
 pss_kb() { local t=0 p; for p in $(family "$1"); do
   t=$((t + $(awk '/^Pss:/ { print $2 }' "/proc/$p/smaps_rollup" 2>/dev/null || echo 0))); done; echo $t; }
+# Unique set size: the private pages, what the system gets back when Pilvo quits.
+uss_kb() { local t=0 p; for p in $(family "$1"); do
+  t=$((t + $(awk '/^Private_(Clean|Dirty):/ { s += $2 } END { print s + 0 }' "/proc/$p/smaps_rollup" 2>/dev/null || echo 0))); done; echo $t; }
 cpu_ticks() { local t=0 p; for p in $(family "$1"); do
   t=$((t + $(awk '{ print $14 + $15 }' "/proc/$p/stat" 2>/dev/null || echo 0))); done; echo $t; }
 
@@ -38,6 +42,7 @@ wait_for 30 synced
 echo "host start to first rows taken by the interface: $(( ($(date +%s%N) - start) / 1000000 )) ms"
 sleep 3
 echo "PSS, host + web processes, interface loaded: $(( $(pss_kb $pilvo) / 1024 )) MB ($(family $pilvo | wc -w) processes)"
+echo "USS, the same processes: $(( $(uss_kb $pilvo) / 1024 )) MB"
 wmctrl -c Pilvo  # closing only hides the window
 sleep 2
 before=$(cpu_ticks $pilvo)
