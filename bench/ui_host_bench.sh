@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # The interface in the real host, inside an X session (through scripts/with-x-session.sh):
-#   bench/ui_host_bench.sh BUILD_DIR [IDLE_SECONDS=30]
+#   bench/ui_host_bench.sh BUILD_DIR [IDLE_SECONDS=30] [ROWS=0]
+# ROWS: a store filled beforehand with that many rows over the last 30 days (the interface
+# reads them all at start).
 # Measures: host start to the interface's first rows taken (they are marked synced right
 # after the first figures are computed), the proportional and unique set sizes of the host plus
 # its web processes with the interface loaded, and their CPU time while idle with the window
@@ -8,6 +10,7 @@
 set -euo pipefail
 build=$(cd "$1" && pwd)
 idle=${2:-30}
+rows=${3:-0}
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(mktemp -d "${TMPDIR:-/tmp}/pilvo-ui-bench.XXXXXX")
 export XDG_DATA_HOME=$root/data XDG_CONFIG_HOME=$root/config XDG_STATE_HOME=$root/state
@@ -34,6 +37,20 @@ uss_kb() { local t=0 p; for p in $(family "$1"); do
 cpu_ticks() { local t=0 p; for p in $(family "$1"); do
   t=$((t + $(awk '{ print $14 + $15 }' "/proc/$p/stat" 2>/dev/null || echo 0))); done; echo $t; }
 
+if [ "$rows" -gt 0 ]; then
+  mkdir -p "$(dirname "$store")"
+  sqlite3 "$store" <<SQL
+PRAGMA journal_mode=WAL;
+CREATE TABLE events (id INTEGER PRIMARY KEY AUTOINCREMENT, timestamp TEXT NOT NULL,
+  type TEXT NOT NULL, bundle_id TEXT, window_title TEXT, synced INTEGER DEFAULT 0);
+WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < $rows)
+INSERT INTO events (timestamp, type, bundle_id, window_title)
+  SELECT strftime('%Y-%m-%dT%H:%M:%SZ', 'now', '-30 days', '+' || (i * 2592000 / $rows) || ' seconds'),
+         CASE WHEN i % 4 = 0 THEN 'appSwitch' ELSE 'windowChange' END,
+         'org.example.App' || (i % 12), 'Document ' || i FROM n;
+SQL
+  echo "store filled with $rows rows over the last 30 days"
+fi
 "$build/agent/pilvo-agent" 2>/dev/null & pids+=($!)
 wait_for 10 test -s "$store"
 start=$(date +%s%N)
