@@ -11,8 +11,8 @@
 #include <string>
 
 #include "channels/bridge_server.h"
-#include "common/restart_budget.h"
 #include "channels/host_messenger.h"
+#include "common/restart_budget.h"
 #include "interface/page_bridge.h"
 
 typedef struct _WebKitWebView WebKitWebView;
