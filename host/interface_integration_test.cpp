@@ -156,6 +156,12 @@ TEST_F(InterfaceIntegrationTest, AnEndedWebProcessIsReplacedButACrashLoopStops) 
   EXPECT_TRUE(waitUntil([&] { return logged("keeps ending; not loading it again") == 1; }, 10));
   EXPECT_FALSE(waitUntil([&] { return !webProcess().empty(); }, 2)) << "started again";
   EXPECT_EQ(logged("interface: the web process ended; loading the interface again"), 3);
+  // The window says so, as a screen reader reads it, instead of showing an empty page.
+  const std::string labels = kSourceDir + "/testing/accessible_texts.py " +
+                             std::to_string(pilvo_) + " labels";
+  EXPECT_TRUE(waitUntil(
+      [&] { return shell(labels).value_or("").find("The interface stopped\n") == 0; }, 10))
+      << shell(labels).value_or("(no labels)");
 }
 
 }  // namespace

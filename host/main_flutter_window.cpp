@@ -426,6 +426,7 @@ GdkFilterReturn MainFlutterWindow::onRootEvent(GdkXEvent* xevent, GdkEvent*, gpo
 }
 
 void MainFlutterWindow::setBridgeState(const BridgeState& state) {
+  if (interfaceStopped_) return;  // what the view says then stays
   const std::string& socketPath = state.socketPath;
   const size_t clients = state.clients;
   const std::string& error = state.error;
@@ -467,6 +468,19 @@ void MainFlutterWindow::showInterface(const std::string& page) {
   gtk_widget_hide(status_);
   gtk_box_pack_start(GTK_BOX(content_), interface_->widget(), TRUE, TRUE, 0);
   gtk_widget_show(interface_->widget());
+  // An empty page says nothing: the plain view tells what happened instead.
+  interface_->onStopped([this] {
+    interfaceStopped_ = true;
+    gtk_widget_hide(interface_->widget());
+    gtk_label_set_text(GTK_LABEL(statusTitle_), "The interface stopped");
+    gtk_label_set_text(
+        GTK_LABEL(statusText_),
+        "Its web process (WebKitGTK) ended again and again, so it is not started any more.\n"
+        "Pilvo's messages on standard error (or in the journal) say why. Quit Pilvo from the\n"
+        "tray menu and start it again to try once more; the agent keeps recording meanwhile.");
+    gtk_widget_hide(statusCommand_);
+    gtk_widget_show(status_);
+  });
 }
 
 void MainFlutterWindow::startInterface(channels::BridgeServer& bridge) {

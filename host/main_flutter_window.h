@@ -111,6 +111,7 @@ class MainFlutterWindow {
   GtkWidget* content_ = nullptr;
   GtkWidget* status_ = nullptr;
   std::unique_ptr<interface::InterfaceView> interface_;
+  bool interfaceStopped_ = false;
   GtkWidget* statusTitle_ = nullptr;
   GtkWidget* statusText_ = nullptr;
   GtkWidget* statusCommand_ = nullptr;

@@ -127,6 +127,7 @@ gboolean InterfaceView::onProcessTerminated(WebKitWebView* view, int, gpointer d
       self->log_("interface: the web process keeps ending; the interface stays off until Pilvo "
                  "is started again");
     }
+    if (self->stopped_) self->stopped_();
     return FALSE;
   }
   if (self->log_) self->log_("interface: the web process ended; loading the interface again");

@@ -6,6 +6,7 @@
 
 #include <gtk/gtk.h>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -40,6 +41,8 @@ class InterfaceView {
 
   // Connects the page to the bridge and loads it.
   void start(channels::BridgeServer& bridge, channels::HostMessenger& messenger);
+  // Called once the web process has ended too often to be started again.
+  void onStopped(std::function<void()> stopped) { stopped_ = std::move(stopped); }
 
  private:
   void evaluate(const std::string& script);
@@ -53,6 +56,7 @@ class InterfaceView {
   WebKitWebView* webView_ = nullptr;
   std::unique_ptr<PageBridge> bridge_;
   RestartBudget restarts_ = webProcessRestartBudget();
+  std::function<void()> stopped_;
 };
 
 }  // namespace pilvo::interface

@@ -111,7 +111,7 @@ wait_for 10 is_editor || fail "Back to focus did not bring the editor back (acti
 echo "Back to focus brought the editor back to the front"
 
 # A deep session from the tray menu: the first row the keyboard reaches.
-menu_rows() { timeout 20 "$here/../testing/open_menu_rows.py" "$pilvo"; }
+menu_rows() { timeout 20 "$here/../testing/accessible_texts.py" "$pilvo" menu; }
 menu_closed() { ! menu_rows; }
 click_tray() {
   timeout 15 gdbus call --session --dest "$item" --object-path /StatusNotifierItem \
