@@ -44,7 +44,7 @@ const std::vector<std::string> kKnownNames = {
     "setLaunchAtLogin", "setMenuBarVisible", "showSavePanel", "checkForUpdates", "isUpdateReady",
     "restartAndUpdate", "getVersionInfo",
     // activity, interface
-    "eventsAfter", "markSynced", "writeTextFile", "loadPreferences", "savePreferences",
+    "eventsAfter", "firstIdSince", "markSynced", "writeTextFile", "loadPreferences", "savePreferences",
     // event channels; calls the host only makes itself
     "listen", "cancel", "toggle", "nudgeResponse", "updateReady"};
 const std::vector<std::string> kKnownKeys = {
@@ -53,7 +53,8 @@ const std::vector<std::string> kKnownKeys = {
     "durationSeconds", "avatarState", "buttonMode", "isTracking",
     "isActive",        "json",        "x",          "y",
     "width",           "height",      "afterId",    "limit",
-    "upToId",          "path",        "text",       "preferences"};
+    "upToId",          "path",        "text",       "preferences",
+    "since"};
 
 // Applications the fake desktop runs or has installed, and one it does not know.
 const std::vector<std::string> kAppIds = {"xterm", "org.gnome.TextEditor", "org.example.Missing"};

@@ -13,6 +13,7 @@ namespace {
 constexpr const char* kSelect =
     "SELECT id, timestamp, type, bundle_id, window_title, synced FROM events "
     "WHERE id > ? ORDER BY id LIMIT ?";
+constexpr const char* kFirstIdSince = "SELECT MIN(id) FROM events WHERE timestamp >= ?";
 constexpr const char* kMarkSynced =
     "UPDATE events SET synced = 1 WHERE id <= ? AND (synced IS NULL OR synced != 1)";
 
@@ -60,6 +61,17 @@ std::optional<std::string> textColumn(sqlite3_stmt* s, int column) {
 
 bool noTable(sqlite3* db) { return std::strstr(sqlite3_errmsg(db), "no such table") != nullptr; }
 
+// The store opened read-only, or null when there is none yet.
+std::variant<Db, StoreError> openForReading(const std::string& path, int busyTimeoutMs) {
+  if (!storeExists(path)) return Db();
+  sqlite3* raw = nullptr;
+  const int opened = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READONLY, nullptr);
+  Db db(raw);
+  if (opened != SQLITE_OK) return errorOf(raw, "could not open the activity store");
+  sqlite3_busy_timeout(raw, busyTimeoutMs);
+  return db;
+}
+
 }  // namespace
 
 ActivityStore::ActivityStore(std::string path, int busyTimeoutMs)
@@ -72,12 +84,10 @@ std::string ActivityStore::defaultPath() {
 std::variant<std::vector<ActivityRow>, StoreError> ActivityStore::eventsAfter(int64_t afterId,
                                                                               int limit) const {
   std::vector<ActivityRow> rows;
-  if (!storeExists(path_)) return rows;
-  sqlite3* raw = nullptr;
-  const int opened = sqlite3_open_v2(path_.c_str(), &raw, SQLITE_OPEN_READONLY, nullptr);
-  Db db(raw);
-  if (opened != SQLITE_OK) return errorOf(raw, "could not open the activity store");
-  sqlite3_busy_timeout(raw, busyTimeoutMs_);
+  auto opened = openForReading(path_, busyTimeoutMs_);
+  if (auto* error = std::get_if<StoreError>(&opened)) return *error;
+  sqlite3* raw = std::get<Db>(opened).get();
+  if (!raw) return rows;
   sqlite3_stmt* stmt = nullptr;
   if (sqlite3_prepare_v2(raw, kSelect, -1, &stmt, nullptr) != SQLITE_OK) {
     if (noTable(raw)) return rows;  // the agent has not set the store up yet
@@ -99,6 +109,24 @@ std::variant<std::vector<ActivityRow>, StoreError> ActivityStore::eventsAfter(in
   }
   if (step != SQLITE_DONE) return errorOf(raw, "could not read the activity store");
   return rows;
+}
+
+std::variant<std::optional<int64_t>, StoreError> ActivityStore::firstIdSince(
+    const std::string& since) const {
+  auto opened = openForReading(path_, busyTimeoutMs_);
+  if (auto* error = std::get_if<StoreError>(&opened)) return *error;
+  sqlite3* raw = std::get<Db>(opened).get();
+  if (!raw) return std::nullopt;
+  sqlite3_stmt* stmt = nullptr;
+  if (sqlite3_prepare_v2(raw, kFirstIdSince, -1, &stmt, nullptr) != SQLITE_OK) {
+    if (noTable(raw)) return std::nullopt;
+    return errorOf(raw, "could not read the activity store");
+  }
+  Stmt select(stmt);
+  sqlite3_bind_text(stmt, 1, since.data(), static_cast<int>(since.size()), SQLITE_TRANSIENT);
+  if (sqlite3_step(stmt) != SQLITE_ROW) return errorOf(raw, "could not read the activity store");
+  if (sqlite3_column_type(stmt, 0) == SQLITE_NULL) return std::nullopt;
+  return std::optional<int64_t>(sqlite3_column_int64(stmt, 0));
 }
 
 std::variant<int64_t, StoreError> ActivityStore::markSynced(int64_t upToId) const {

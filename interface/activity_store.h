@@ -42,6 +42,9 @@ class ActivityStore {
   // Up to `limit` rows with an id above `afterId`, ascending. No store (or no
   // table) yet: no rows.
   std::variant<std::vector<ActivityRow>, StoreError> eventsAfter(int64_t afterId, int limit) const;
+  // The lowest id of a row stamped `since` or later (timestamps as stored
+  // compare as text); none when there is no such row, or no store yet.
+  std::variant<std::optional<int64_t>, StoreError> firstIdSince(const std::string& since) const;
   // Marks every row with an id up to `upToId` as synced; returns how many were
   // not marked before. No store yet: 0.
   std::variant<int64_t, StoreError> markSynced(int64_t upToId) const;

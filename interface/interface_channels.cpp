@@ -81,6 +81,18 @@ void ActivityPlugin::handleMethodCall(const channels::FlutterMethodCall& call,
       }
       return Value(std::move(list));
     });
+  } else if (call.method == "firstIdSince") {
+    const std::string* since = channels::stringMember(call.arguments, "since");
+    if (!since) {
+      result->error(kInvalidArgsCode, "Expected {\"since\": \"YYYY-MM-DDTHH:MM:SSZ\"}");
+      return;
+    }
+    answerOffTheLoop(std::move(result), [since = *since](const ActivityStore& store) -> Outcome {
+      auto first = store.firstIdSince(since);
+      if (auto* error = std::get_if<StoreError>(&first)) return *error;
+      const auto& id = std::get<std::optional<int64_t>>(first);
+      return id ? Value::integer(*id) : Value();
+    });
   } else if (call.method == "markSynced") {
     const std::optional<int64_t> upToId = channels::wholeNumberMember(call.arguments, "upToId");
     if (!upToId) {

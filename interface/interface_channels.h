@@ -1,6 +1,8 @@
 // The interface's own host channels:
 //   "com.pilvo/activity"  - "eventsAfter" {afterId, limit} -> rows of the
-//                           agent's store; "markSynced" {upToId} -> rows marked
+//                           agent's store; "firstIdSince" {since} -> the first
+//                           id stamped then or later, or null; "markSynced"
+//                           {upToId} -> rows marked
 //   "com.pilvo/interface" - "writeTextFile" {path, text} -> null (paths from
 //                           the save dialog only); "loadPreferences" -> map;
 //                           "savePreferences" {preferences} -> null

@@ -47,6 +47,11 @@ class InterfaceChannelsTest : public ::testing::Test {
     EXPECT_TRUE(reply->has_value());
     return *channels::decodeMethodResponse(reply->value_or(channels::Bytes{})).value;
   }
+  Value firstIdSince(const std::string& since) {
+    auto response = call(kActivityChannelName, "firstIdSince", makeMap({{"since", since}}));
+    auto* value = std::get_if<Value>(&response);
+    return value ? *value : Value("error: " + errorCode(response));
+  }
   Value rows(int64_t afterId, Value limit = {}) {
     auto response = call(kActivityChannelName, "eventsAfter",
                          makeMap({{"afterId", Value::integer(afterId)}, {"limit", limit}}));
@@ -69,11 +74,14 @@ TEST_F(InterfaceChannelsTest, PagesOfRowsAndMarkingThemSyncedWhileTheAgentWrites
   EXPECT_EQ(rows(0), Value(ValueList{}));  // no store yet: nothing, and nothing created
   EXPECT_EQ(call(kActivityChannelName, "markSynced", makeMap({{"upToId", 5}})),
             MethodResponse(Value(0)));
+  EXPECT_EQ(firstIdSince("2000-01-01T00:00:00Z"), Value());
   EXPECT_EQ(testing::fileMode(storePath()), -1);
 
   auto agentStore = openAgentStore();
   agentStore->insertEvent("appSwitch", std::string("org.gnome.TextEditor"), std::string("a.txt"));
+  loop_.advance(60);
   agentStore->insertEvent("idle", std::nullopt, std::nullopt);
+  loop_.advance(60);
   agentStore->insertEvent("active", std::nullopt, std::nullopt);
 
   const Value first = rows(0, Value(2));
@@ -88,6 +96,11 @@ TEST_F(InterfaceChannelsTest, PagesOfRowsAndMarkingThemSyncedWhileTheAgentWrites
   EXPECT_EQ(*(*first.asList())[1].find("bundleId"), Value());
   EXPECT_EQ(rows(2).asList()->size(), 1u);  // the rest
   EXPECT_EQ(rows(3), Value(ValueList{}));
+  // Where a start that needs only the recent rows begins reading.
+  const std::string second = *(*first.asList())[1].find("timestamp")->asString();
+  EXPECT_EQ(firstIdSince("2000-01-01T00:00:00Z"), Value(1));
+  EXPECT_EQ(firstIdSince(second), Value(2));
+  EXPECT_EQ(firstIdSince("9999-01-01T00:00:00Z"), Value());
 
   EXPECT_EQ(call(kActivityChannelName, "markSynced", makeMap({{"upToId", 2}})),
             MethodResponse(Value(2)));
@@ -113,6 +126,7 @@ TEST_F(InterfaceChannelsTest, BadArgumentsAnswerInvalidArgs) {
       {"eventsAfter", makeMap({{"afterId", 0}, {"limit", 0}})},
       {"eventsAfter", makeMap({{"afterId", 0}, {"limit", 5001}})},
       {"eventsAfter", makeMap({{"afterId", 0}, {"limit", 2.5}})},
+      {"firstIdSince", makeMap({{"since", 5}})},
       {"markSynced", Value()},
       {"markSynced", makeMap({{"upToId", true}})},
   };

@@ -195,12 +195,13 @@ export class AppController {
     this.syncing_ = (async () => {
       const before = this.model.lastId;
       try {
+        let afterId = before === 0 ? await this.startingPoint_() : before;
         for (;;) {
-          const afterId = this.model.lastId;
           const page = await this.call_(this.activity_, 'eventsAfter', { afterId, limit: kPageLimit });
           if (!Array.isArray(page) || page.length === 0) break;
           this.model.addRows(page.map(normalizeRow));
-          if (page.length < kPageLimit || this.model.lastId === afterId) break;
+          if (page.length < kPageLimit || this.model.lastId <= afterId) break;
+          afterId = this.model.lastId;
         }
         this.state.error = null;
       } catch (error) {
@@ -392,6 +393,16 @@ export class AppController {
       return false;
     }
     return true;
+  }
+
+  /**
+   * Where a fresh model starts reading: at the first row it keeps. The store holds a month; the
+   * older rows are marked taken with the rest (by id) without crossing the bridge.
+   */
+  async startingPoint_() {
+    const since = new Date(this.model.horizon(this.clock_.now())).toISOString().replace(/\.\d{3}Z$/, 'Z');
+    const first = await this.quietly_(this.activity_, 'firstIdSince', { since });
+    return Number.isInteger(first) && first > 0 ? first - 1 : 0;
   }
 
   /** Asks for a file and writes every stored row into it as JSON. Resolves with the path or null. */

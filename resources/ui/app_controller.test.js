@@ -21,6 +21,8 @@ function setup({ preferences = {}, rows = [] } = {}) {
     if (!(limit >= 1 && limit <= 5000)) throw new ChannelError('INVALID_ARGS');
     return store.rows.filter((r) => r.id > afterId).slice(0, limit);
   });
+  host.on('com.pilvo/activity', 'firstIdSince', ({ since }) =>
+    store.rows.find((r) => r.timestamp >= since)?.id ?? null);
   host.on('com.pilvo/activity', 'markSynced', ({ upToId }) => {
     store.synced = Math.max(store.synced, upToId);
     return 0;
@@ -189,6 +191,28 @@ test('export writes every row to the chosen file; a cancelled dialog writes noth
   assert.equal(await app.exportJson(), '/tmp/out.json');
   assert.deepEqual(JSON.parse(written.text), []);
   app.stop();
+});
+
+test('a start reads only the rows the model keeps, and marks the month before taken too', async () => {
+  const rows = [];
+  for (let day = 30; day > 8; day--) rows.push([-day * 1440, 'appSwitch', 'web']);
+  rows.push([-10, 'appSwitch', 'editor']);
+  const { host, clock, store, app } = setup({ rows });
+  clock.nowMs = kStart + 20 * kMin;
+  await app.start();
+  await settle();
+  assert.deepEqual(host.callsTo('com.pilvo/activity', 'eventsAfter').map((a) => a.afterId), [22]);
+  assert.equal(store.synced, 23);
+  assert.equal(app.model.figures(clock.now()).activeMinutes, 30);
+  app.stop();
+
+  // A host without the method, or a store with nothing that recent: everything is read.
+  const old = setup({ rows: rows.slice(0, 3) });
+  old.host.on('com.pilvo/activity', 'firstIdSince', () => null);
+  await old.app.start();
+  assert.deepEqual(old.host.callsTo('com.pilvo/activity', 'eventsAfter').map((a) => a.afterId), [0]);
+  assert.equal(old.store.synced, 3);
+  old.app.stop();
 });
 
 test('a failing store read is reported, nothing is marked, and the next poll retries', async () => {

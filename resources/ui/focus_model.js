@@ -250,8 +250,13 @@ export class FocusModel {
     return ms;
   }
 
+  /** The oldest time the model keeps anything of: older rows change nothing it shows. */
+  horizon(nowMs) {
+    return nowMs - this.keepDays_ * 24 * 60 * kMinute;
+  }
+
   prune_(t) {
-    const horizon = t - this.keepDays_ * 24 * 60 * kMinute;
+    const horizon = this.horizon(t);
     // A day's worth at a time, so pruning stays linear over a month of rows.
     if (this.stretches_.length > 4096 && this.stretches_[0].end < horizon - 24 * 60 * kMinute) {
       this.stretches_ = this.stretches_.filter((s) => s.end >= horizon);
