@@ -161,7 +161,8 @@ export class AppView {
       name.textContent = this.c_.appName(app.bundleId);
       text.append(name);
       const title = this.c_.model.titleOf(app.bundleId);
-      if (title && !s.preferences.hideTitles) {
+      // A title that only repeats the name (many programs title their window so) says nothing.
+      if (title && title !== name.textContent && !s.preferences.hideTitles) {
         const t = this.doc_.createElement('span');
         t.className = 'title';
         t.textContent = title;
