@@ -19,9 +19,10 @@ mkdir -p "$XDG_RUNTIME_DIR" "$XDG_DATA_HOME/applications"
 chmod 700 "$XDG_RUNTIME_DIR"
 cp "$here/../resources/com.pilvo.Pilvo.desktop" "$XDG_DATA_HOME/applications/"
 store=$XDG_DATA_HOME/pilvo/agent_events.db
-pids=()
-cleanup() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; wait 2>/dev/null || true; rm -rf "$root"; }
-trap cleanup EXIT
+demo_name=ui_host_bench
+demo_tmp=$root
+source "$here/../scripts/demo-lib.sh"
+# Finer than demo-lib's: the start is timed by it.
 wait_for() {
   local limit=$1; shift
   for _ in $(seq $((limit * 100))); do "$@" >/dev/null 2>&1 && return 0; sleep 0.01; done
@@ -39,7 +40,7 @@ cpu_ticks() { local t=0 p; for p in $(family "$1"); do
 
 if [ "$rows" -gt 0 ]; then
   mkdir -p "$(dirname "$store")"
-  sqlite3 "$store" <<SQL
+  sqlite3 "$store" >/dev/null <<SQL
 PRAGMA journal_mode=WAL;
 CREATE TABLE events (id INTEGER PRIMARY KEY AUTOINCREMENT, timestamp TEXT NOT NULL,
   type TEXT NOT NULL, bundle_id TEXT, window_title TEXT, synced INTEGER DEFAULT 0);

@@ -43,8 +43,19 @@ echo "== Interface: start to first reply, memory with the nudge page"
 PILVO_FORCE_XVFB=1 "$here/with-x-session.sh" "$build/bench/interface_bench" \
   "$build/host/pilvo" "$build/channels/pilvoctl" "$([ "${QUICK:-0}" = 1 ] && echo 1 || echo 5)"
 echo "== Nudge panels on Wayland (layer surfaces in headless sway)"
-"$here/with-sway-session.sh" env WEBKIT_DISABLE_COMPOSITING_MODE=1 "$build/bench/overlay_bench" \
-  "$([ "${QUICK:-0}" = 1 ] && echo 2 || echo 10)" || echo "(skipped: sway is missing)"
+if command -v sway >/dev/null; then
+  "$here/with-sway-session.sh" env WEBKIT_DISABLE_COMPOSITING_MODE=1 "$build/bench/overlay_bench" \
+    "$([ "${QUICK:-0}" = 1 ] && echo 2 || echo 10)"
+else
+  echo "(skipped: sway is missing)"
+fi
+echo "== Interface: focus model and controller (JavaScript)"
+node "$here/../bench/ui_focus_model_bench.js" "$([ "${QUICK:-0}" = 1 ] && echo 2000 || echo 20000)" \
+  "$([ "${QUICK:-0}" = 1 ] && echo 3 || echo 30)"
+echo "== Interface in the host: start, memory, CPU while hidden; then a month of rows"
+PILVO_FORCE_XVFB=1 "$here/with-x-session.sh" "$here/../bench/ui_host_bench.sh" "$build" "$seconds"
+PILVO_FORCE_XVFB=1 "$here/with-x-session.sh" "$here/../bench/ui_host_bench.sh" "$build" 2 \
+  "$([ "${QUICK:-0}" = 1 ] && echo 2000 || echo 100000)"
 echo "== Updater: parsing the feed"
 "$build/bench/settings_appcast_bench"
 echo "== Menu bar: the tray item (score to pixmap, click to menu, idle wakeups)"
