@@ -30,6 +30,7 @@
 
 #include "common/glib_event_loop.h"
 #include "host/theme_icon_lookup.h"
+#include "testing/shell.h"
 #include "tracking/app_index_service.h"
 #include "tracking/gio_app_index_platform.h"
 
@@ -146,15 +147,7 @@ CallFigures measureCall(TimedLoop& loop, pilvo::tracking::AppIndexService* servi
   return {wall, longest, apps, loop.longestTurnMs};
 }
 
-std::string run(const std::string& command) {
-  std::string out;
-  if (FILE* pipe = popen(command.c_str(), "r")) {
-    char buffer[4096];
-    for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
-    pclose(pipe);
-  }
-  return out;
-}
+std::string run(const std::string& command) { return pilvo::testing::runShell(command).output; }
 
 }  // namespace
 

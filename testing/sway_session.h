@@ -17,19 +17,12 @@
 #include <string>
 #include <vector>
 
+#include "testing/shell.h"
 #include "testing/wait.h"
 
 namespace pilvo::testing {
 
-inline std::string shellOutput(const std::string& cmd) {
-  std::string out;
-  if (FILE* pipe = popen(cmd.c_str(), "r")) {
-    char buf[512];
-    while (size_t n = fread(buf, 1, sizeof buf, pipe)) out.append(buf, n);
-    pclose(pipe);
-  }
-  return out;
-}
+inline std::string shellOutput(const std::string& cmd) { return runShell(cmd).output; }
 
 inline int shellStatus(const std::string& cmd) {
   return std::system(("timeout 5 " + cmd + " >/dev/null 2>&1").c_str());
