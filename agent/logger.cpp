@@ -10,6 +10,7 @@
 #include "agent/constants.h"
 #include "common/private_files.h"
 #include "common/timestamp.h"
+#include "common/utf8.h"
 
 namespace pilvo::agent {
 namespace {
@@ -50,38 +51,23 @@ Logger::~Logger() {
 }
 
 std::string Logger::escapeControls(std::string_view message) {
-  static constexpr char kHex[] = "0123456789abcdef";
-  std::string out;
-  out.reserve(message.size());
-  for (size_t i = 0; i < message.size(); ++i) {
-    const auto c = static_cast<unsigned char>(message[i]);
-    const auto next = [&](size_t k) {
-      return i + k < message.size() ? static_cast<unsigned char>(message[i + k]) : 0;
-    };
+  return mapControlCharacters(message, [](std::string& out, char32_t c) {
+    static constexpr char kHex[] = "0123456789abcdef";
     if (c == '\n') {
       out += "\\n";
     } else if (c == '\r') {
       out += "\\r";
     } else if (c == '\t') {
       out += "\\t";
-    } else if (c < 0x20 || c == 0x7f) {
+    } else if (c < 0x80) {
       out += "\\x";
       out += kHex[c >> 4];
       out += kHex[c & 0xf];
-    } else if (c == 0xc2 && next(1) >= 0x80 && next(1) <= 0x9f) {
-      // U+0080..U+009F (NEL among them) in UTF-8.
-      out += "\\u00";
-      out += kHex[next(1) >> 4];
-      out += kHex[next(1) & 0xf];
-      i += 1;
-    } else if (c == 0xe2 && next(1) == 0x80 && (next(2) == 0xa8 || next(2) == 0xa9)) {
-      out += next(2) == 0xa8 ? "\\u2028" : "\\u2029";
-      i += 2;
-    } else {
-      out += static_cast<char>(c);
+    } else {  // C1, U+2028, U+2029
+      out += "\\u";
+      for (int shift = 12; shift >= 0; shift -= 4) out += kHex[(c >> shift) & 0xf];
     }
-  }
-  return out;
+  });
 }
 
 void Logger::log(std::string_view message) {

@@ -30,26 +30,32 @@ std::string repairUtf8(std::string_view bytes) {
   return out;
 }
 
-std::string replaceControlCharacters(std::string_view text) {
+std::string mapControlCharacters(std::string_view text,
+                                 const std::function<void(std::string& out, char32_t)>& write) {
   std::string out;
   out.reserve(text.size());
   for (size_t i = 0; i < text.size(); ++i) {
     const auto c = static_cast<unsigned char>(text[i]);
-    const auto next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0;
+    const auto next = [&](size_t k) {
+      return i + k < text.size() ? static_cast<unsigned char>(text[i + k]) : 0;
+    };
     if (c < 0x20 || c == 0x7F) {
-      out.append("\xEF\xBF\xBD");
-    } else if (c == 0xC2 && next >= 0x80 && next <= 0x9F) {  // U+0080..U+009F
-      out.append("\xEF\xBF\xBD");
+      write(out, c);
+    } else if (c == 0xC2 && next(1) >= 0x80 && next(1) <= 0x9F) {  // U+0080..U+009F
+      write(out, next(1));
       ++i;
-    } else if (c == 0xE2 && next == 0x80 && i + 2 < text.size() &&
-               (text[i + 2] == '\xA8' || text[i + 2] == '\xA9')) {  // U+2028, U+2029
-      out.append("\xEF\xBF\xBD");
+    } else if (c == 0xE2 && next(1) == 0x80 && (next(2) == 0xA8 || next(2) == 0xA9)) {
+      write(out, next(2) == 0xA8 ? U'\u2028' : U'\u2029');
       i += 2;
     } else {
       out.push_back(text[i]);
     }
   }
   return out;
+}
+
+std::string replaceControlCharacters(std::string_view text) {
+  return mapControlCharacters(text, [](std::string& out, char32_t) { out += "\xEF\xBF\xBD"; });
 }
 
 }  // namespace pilvo
