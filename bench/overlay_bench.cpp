@@ -34,15 +34,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using pilvo::channels::makeMap;
 
-bool pumpUntil(const std::function<bool()>& done, double seconds) {
-  return pilvo::testing::waitUntil(
-      [&] {
-        while (g_main_context_iteration(nullptr, FALSE)) {
-        }
-        return done();
-      },
-      seconds);
-}
+using pilvo::testing::pumpUntil;
 // Runs the main loop for `seconds` without polling, so the CPU figures are the
 // panels' own.
 void pumpFor(double seconds) {

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <functional>
 
+#include "testing/wait.h"
 #include "testing/fake_accessibility.h"
 #include "testing/fake_event_loop.h"
 #include "testing/fake_flutter_ui.h"
@@ -98,14 +99,10 @@ const Wanted kShown = [](const std::optional<ScreenRect>& r) { return r.has_valu
 // Runs the GTK loop until `wanted` accepts where the window is shown (for at
 // most five seconds).
 ::testing::AssertionResult settles(MainFlutterWindow& window, const Wanted& wanted = kShown) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
   std::optional<ScreenRect> place;
-  do {
-    while (g_main_context_iteration(nullptr, FALSE)) {
-    }
-    if (wanted(place = shownPlace(window))) return ::testing::AssertionSuccess();
-    g_usleep(10 * 1000);
-  } while (std::chrono::steady_clock::now() < deadline);
+  if (testing::pumpUntil([&] { return wanted(place = shownPlace(window)); }, 5)) {
+    return ::testing::AssertionSuccess();
+  }
   return ::testing::AssertionFailure()
          << "window at " << (place ? ::testing::PrintToString(*place) : "nowhere");
 }

@@ -23,15 +23,7 @@ namespace {
 using channels::Value;
 
 // Runs the main context while waiting, so the item and the watcher can talk.
-bool pumpUntil(const std::function<bool()>& done, double seconds = 10.0) {
-  return testing::waitUntil(
-      [&] {
-        while (g_main_context_iteration(nullptr, FALSE)) {
-        }
-        return done();
-      },
-      seconds);
-}
+using testing::pumpUntil;
 
 using TestWatcher = testing::TrayWatcher;
 

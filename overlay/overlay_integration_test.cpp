@@ -39,15 +39,7 @@ const std::string kBuildDir = testing::buildDir();
 const bool kWithCompositor = testing::envOr("PILVO_TEST_COMPOSITOR", "0") == "1";
 
 // Runs the GTK main loop until `done` holds or `seconds` pass.
-bool pumpUntil(const std::function<bool()>& done, double seconds) {
-  return testing::waitUntil(
-      [&] {
-        while (g_main_context_iteration(nullptr, FALSE)) {
-        }
-        return done();
-      },
-      seconds);
-}
+using testing::pumpUntil;
 void pumpFor(double seconds) {
   pumpUntil([] { return false; }, seconds);
 }

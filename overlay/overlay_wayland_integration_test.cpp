@@ -19,6 +19,7 @@
 namespace pilvo::overlay {
 namespace {
 
+using pilvo::testing::pumpUntil;
 using pilvo::testing::screenshot;
 using pilvo::testing::shellOutput;
 using pilvo::testing::shellStatus;
@@ -67,15 +68,6 @@ class OverlayWaylandTest : public ::testing::Test {
     screen_ = *screen;
   }
 
-  bool pumpUntil(const std::function<bool()>& done, double seconds = 5) {
-    return pilvo::testing::waitUntil(
-        [&] {
-          while (g_main_context_iteration(nullptr, FALSE)) {
-          }
-          return done();
-        },
-        seconds);
-  }
   // Runs the loop for a few frames so that the compositor shows the last change.
   void settle() {
     int rounds = 0;

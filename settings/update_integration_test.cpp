@@ -20,6 +20,7 @@
 #include "settings/soup_update_platform.h"
 #include "settings/sparkle_updater_plugin.h"
 #include "testing/temp_dir.h"
+#include "testing/wait.h"
 #include "testing/test_environment.h"
 
 namespace pilvo::settings {
@@ -27,16 +28,7 @@ namespace {
 
 
 // Runs the main context until `done` holds or `seconds` pass.
-bool pumpUntil(const std::function<bool()>& done, double seconds) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    if (!g_main_context_iteration(nullptr, FALSE)) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-  }
-  return true;
-}
+using testing::pumpUntil;
 
 // org.freedesktop.Notifications on the session bus, recording what it is asked to show.
 class NotificationServer {

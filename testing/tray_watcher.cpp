@@ -94,11 +94,7 @@ GVariant* TrayWatcher::call(const std::string& item, const char* interface, cons
         (*p)->done = true;
       },
       new std::shared_ptr<Pending>(pending));
-  waitUntil([&] {
-    while (g_main_context_iteration(nullptr, FALSE)) {
-    }
-    return pending->done;
-  });
+  pumpUntil([&] { return pending->done; });
   return std::exchange(pending->reply, nullptr);
 }
 

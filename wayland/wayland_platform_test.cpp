@@ -17,6 +17,7 @@
 namespace pilvo::wayland {
 namespace {
 
+using pilvo::testing::pumpUntil;
 using pilvo::testing::FootWindow;
 
 class WaylandPlatformTest : public ::testing::Test {
@@ -33,15 +34,6 @@ class WaylandPlatformTest : public ::testing::Test {
   }
 
   // Runs the loop until `done` holds (bounded).
-  bool pumpUntil(const std::function<bool()>& done, double seconds = 5) {
-    return pilvo::testing::waitUntil(
-        [&] {
-          while (g_main_context_iteration(nullptr, FALSE)) {
-          }
-          return done();
-        },
-        seconds);
-  }
   std::string frontId() {
     const std::optional<RunningApp> app = platform_->workspace().frontmostApplication();
     return app && app->bundleId ? *app->bundleId : "";
