@@ -3,11 +3,7 @@
 // preferences (through "savePreferences"), which the test reads. xdotool clicks
 // the sidebar button, gdbus and xdotool work the tray menu. Every wait is bounded.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
-
-#include <fcntl.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -15,6 +11,7 @@
 #include <optional>
 #include <string>
 
+#include "testing/pilvo_process.h"
 #include "testing/shell.h"
 #include "testing/temp_dir.h"
 #include "testing/tray_menu.h"
@@ -44,27 +41,12 @@ class InterfaceIntegrationTest : public ::testing::Test {
                       "/host/testdata/interface_probe.html " + root + "/ui/"));
     setenv("PILVO_INTERFACE_PAGE", (root + "/ui/interface_probe.html").c_str(), 1);
     unsetenv("PILVO_NO_INTERFACE");
-    const std::string pilvo = kBuildDir + "/host/pilvo";
-    const std::string log = root + "/pilvo.err";
-    if ((pilvo_ = fork()) == 0) {
-      const int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-      if (fd >= 0) dup2(fd, STDERR_FILENO);
-      execl(pilvo.c_str(), pilvo.c_str(), nullptr);
-      _exit(127);
-    }
-    item_ = "org.kde.StatusNotifierItem-" + std::to_string(pilvo_) + "-1";
+    pilvo_.emplace(root + "/pilvo.err");
+    item_ = "org.kde.StatusNotifierItem-" + std::to_string(pilvo_->pid()) + "-1";
   }
   void TearDown() override {
-    if (pilvo_ > 0 && kill(pilvo_, 0) == 0) {
-      kill(pilvo_, SIGTERM);
-      int status = 0;
-      const bool ended = waitUntil([&] { return waitpid(pilvo_, &status, WNOHANG) == pilvo_; }, 10);
-      if (!ended) {
-        kill(pilvo_, SIGKILL);
-        waitpid(pilvo_, nullptr, 0);
-      }
-      EXPECT_TRUE(ended && WIFEXITED(status) && WEXITSTATUS(status) == 0)
-          << "pilvo did not end cleanly: " << status;
+    if (pilvo_) {
+      EXPECT_EQ(pilvo_->stop(), std::optional<int>(0)) << "pilvo did not end cleanly";
     }
   }
 
@@ -93,14 +75,14 @@ class InterfaceIntegrationTest : public ::testing::Test {
   }
   // The host's web processes, as pgrep prints them; empty when there is none.
   std::string webProcess() const {
-    return shell("pgrep -P " + std::to_string(pilvo_) + " WebKitWebProc").value_or("");
+    return shell("pgrep -P " + std::to_string(pilvo_->pid()) + " WebKitWebProc").value_or("");
   }
   void chooseFromTrayMenu(const std::string& keys) {
     ASSERT_TRUE(pilvo::testing::chooseFromTrayMenu(item_, keys));
   }
 
   pilvo::testing::TempDir dir_;
-  pid_t pilvo_ = -1;
+  std::optional<pilvo::testing::PilvoProcess> pilvo_;
   std::string item_;
 };
 
@@ -146,7 +128,7 @@ TEST_F(InterfaceIntegrationTest, AnEndedWebProcessIsReplacedButACrashLoopStops) 
     ASSERT_TRUE(shell("rm -f " + dir_.file("config/pilvo/interface.json")));
     // Both pages' (this probe page lies apart from the nudge page, so WebKit
     // may give it a process of its own).
-    ASSERT_TRUE(shell("pkill -KILL -P " + std::to_string(pilvo_) + " WebKitWebProc"));
+    ASSERT_TRUE(shell("pkill -KILL -P " + std::to_string(pilvo_->pid()) + " WebKitWebProc"));
     if (crash == 4) break;
     EXPECT_TRUE(pageSaw("rows", Json::array())) << "the interface is not back after crash " << crash;
     EXPECT_TRUE(waitUntil([&] { return logged("korima_overlay.html loaded") == crash + 1; }, 20))
@@ -158,7 +140,7 @@ TEST_F(InterfaceIntegrationTest, AnEndedWebProcessIsReplacedButACrashLoopStops) 
   EXPECT_EQ(logged("interface: the web process ended; loading the interface again"), 3);
   // The window says so, as a screen reader reads it, instead of showing an empty page.
   const std::string labels = kSourceDir + "/testing/accessible_texts.py " +
-                             std::to_string(pilvo_) + " labels";
+                             std::to_string(pilvo_->pid()) + " labels";
   EXPECT_TRUE(waitUntil(
       [&] { return shell(labels).value_or("").find("The interface stopped\n") == 0; }, 10))
       << shell(labels).value_or("(no labels)");

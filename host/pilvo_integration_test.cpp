@@ -23,6 +23,7 @@
 #include <tuple>
 #include <vector>
 
+#include "testing/pilvo_process.h"
 #include "testing/shell.h"
 #include "testing/temp_dir.h"
 #include "testing/wait.h"
@@ -38,13 +39,6 @@ const std::string kBuildDir = pilvo::testing::buildDir();
 // Runs a shell command; its standard output, or nullopt when it failed.
 std::optional<std::string> shell(const std::string& command) {
   return pilvo::testing::shellOutputIfOk(command);
-}
-
-// Waits (bounded) for `pid` to end; its exit status, or nullopt.
-std::optional<int> waitExit(pid_t pid, double seconds) {
-  int status = 0;
-  if (!waitUntil([&] { return waitpid(pid, &status, WNOHANG) == pid; }, seconds)) return {};
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 // WM_CLASS ("instance.class") of every client window, as wmctrl lists them.
@@ -117,29 +111,21 @@ class PilvoIntegrationTest : public ::testing::Test {
                               R"(<rect width="20" height="40" fill="#0a0"/></svg>)");
     shell("cp '" + pilvo::testing::sourceDir() + "/resources/com.pilvo.Pilvo.desktop' '" + root +
           "/data/applications/'");
-    socket_ = root + "/run/pilvo/host.sock";
-    const std::string pilvo = kBuildDir + "/host/pilvo";
-    if ((pilvo_ = fork()) == 0) {
-      execl(pilvo.c_str(), pilvo.c_str(), nullptr);
-      _exit(127);
-    }
+    pilvo_ = new pilvo::testing::PilvoProcess();
     shell("xterm -class PilvoProbe -e sleep 120 >/dev/null &");
   }
 
   static void TearDownTestSuite() {
     shell("wmctrl -x -c PilvoProbe; wmctrl -x -c PilvoLaunchable");
     // The host ends cleanly on SIGTERM and takes its socket with it.
-    if (pilvo_ > 0 && kill(pilvo_, SIGTERM) == 0) {
-      const std::optional<int> status = waitExit(pilvo_, 10);
-      EXPECT_EQ(status, std::optional<int>(0));
-      if (!status) kill(pilvo_, SIGKILL);
-    }
-    EXPECT_NE(access(socket_.c_str(), F_OK), 0) << "socket left behind";
+    EXPECT_EQ(pilvo_->stop(), std::optional<int>(0));
+    EXPECT_NE(access(pilvo_->socket().c_str(), F_OK), 0) << "socket left behind";
+    delete pilvo_;
     delete dir_;
   }
 
   void SetUp() override {
-    ASSERT_GT(pilvo_, 0);
+    ASSERT_TRUE(pilvo_->running());
     // The window shows once the socket is open.
     for (const char* wmClass : {"com.pilvo.Pilvo", "PilvoProbe"}) {
       ASSERT_TRUE(waitUntil([&] { return windowOfClass(wmClass).has_value(); }, 15))
@@ -148,15 +134,12 @@ class PilvoIntegrationTest : public ::testing::Test {
   }
 
   static std::optional<Json> call(const std::string& method, const std::string& args = "null") {
-    const std::optional<std::string> out =
-        shell("'" + kBuildDir + "/channels/pilvoctl' --socket '" + socket_ +
-              "' --timeout 10 call com.tavik/tracking " + method + " '" + args + "'");
-    return out ? std::optional(Json::parse(*out, nullptr, false)) : std::nullopt;
+    const auto out = pilvo_->ctl("--timeout 10 call com.tavik/tracking " + method + " '" + args + "'");
+    return out.ok() ? std::optional(Json::parse(out.output, nullptr, false)) : std::nullopt;
   }
 
   static inline pilvo::testing::TempDir* dir_ = nullptr;
-  static inline std::string socket_;
-  static inline pid_t pilvo_ = -1;
+  static inline pilvo::testing::PilvoProcess* pilvo_ = nullptr;
 };
 
 TEST_F(PilvoIntegrationTest, TrackingAnswersWhatTheWindowManagerShows) {
@@ -244,7 +227,7 @@ TEST_F(PilvoIntegrationTest, ClosingKeepsTheProcessAndASecondStartShowsTheWindow
   ASSERT_TRUE(shell("wmctrl -ic " + std::to_string(*windowOfClass("com.pilvo.Pilvo"))));
   ASSERT_TRUE(waitUntil([] { return !windowOfClass("com.pilvo.Pilvo"); }, 5))
       << "the window did not close";
-  EXPECT_EQ(kill(pilvo_, 0), 0) << "closing the window ended the process";
+  EXPECT_TRUE(pilvo_->running()) << "closing the window ended the process";
   // Still running, so still listed (last, once), but never among the others.
   Json all = Json::array(), others = Json::array();
   for (const std::string& wmClass : clientWindows()) {

@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 
+#include "testing/pilvo_process.h"
 #include "testing/sway_session.h"
 #include "testing/temp_dir.h"
 #include "testing/wait.h"
@@ -23,7 +24,6 @@ using pilvo::testing::shellOutput;
 using pilvo::testing::shellStatus;
 using pilvo::testing::waitUntil;
 
-const std::string kBuildDir = pilvo::testing::buildDir();
 
 // app_ids of sway's windows, in tree order (sway lists them by position,
 // which here is the order they were opened in).
@@ -61,24 +61,17 @@ class PilvoWaylandIntegrationTest : public ::testing::Test {
     }
     shellOutput("cp '" + pilvo::testing::sourceDir() + "/resources/com.pilvo.Pilvo.desktop' '" +
                 root + "/data/applications/'");
-    socket_ = root + "/run/pilvo/host.sock";
-    const std::string pilvo = kBuildDir + "/host/pilvo";
-    if ((pilvo_ = fork()) == 0) {
-      execl(pilvo.c_str(), pilvo.c_str(), nullptr);
-      _exit(127);
-    }
+    pilvo_ = new pilvo::testing::PilvoProcess();
     probe_ = new pilvo::testing::FootWindow(root, "org.example.Probe", "probe");
   }
 
   static void TearDownTestSuite() {
     delete probe_;
     shellOutput("swaymsg '[app_id=\"^org.example.Launchable$\"] kill'");
-    if (pilvo_ > 0 && kill(pilvo_, SIGTERM) == 0) {
-      int status = 0;
-      const bool ended = waitUntil([&] { return waitpid(pilvo_, &status, WNOHANG) == pilvo_; }, 10);
-      EXPECT_TRUE(ended && WIFEXITED(status) && WEXITSTATUS(status) == 0);
-      if (!ended) kill(pilvo_, SIGKILL);
+    if (pilvo_) {
+      EXPECT_EQ(pilvo_->stop(), std::optional<int>(0));
     }
+    delete pilvo_;
     delete dir_;
   }
 
@@ -86,24 +79,22 @@ class PilvoWaylandIntegrationTest : public ::testing::Test {
     if (const std::string missing = pilvo::testing::swaySessionMissing(); !missing.empty()) {
       GTEST_SKIP() << missing;
     }
-    ASSERT_GT(pilvo_, 0);
+    ASSERT_TRUE(pilvo_ && pilvo_->running());
     for (const char* appId : {"com.pilvo.Pilvo", "org.example.Probe"}) {
       ASSERT_TRUE(waitUntil([&] { return hasWindow(appId); }, 15)) << "no window of " << appId;
     }
   }
 
   static std::optional<Json> call(const std::string& method, const std::string& args = "null") {
-    const std::string out = shellOutput("'" + kBuildDir + "/channels/pilvoctl' --socket '" +
-                                        socket_ + "' --timeout 10 call com.tavik/tracking " +
-                                        method + " '" + args + "' 2>/dev/null");
+    const std::string out =
+        pilvo_->ctl("--timeout 10 call com.tavik/tracking " + method + " '" + args + "'").output;
     if (out.empty()) return std::nullopt;
     return Json::parse(out, nullptr, false);
   }
 
   static inline pilvo::testing::TempDir* dir_ = nullptr;
   static inline pilvo::testing::FootWindow* probe_ = nullptr;
-  static inline std::string socket_;
-  static inline pid_t pilvo_ = -1;
+  static inline pilvo::testing::PilvoProcess* pilvo_ = nullptr;
 };
 
 TEST_F(PilvoWaylandIntegrationTest, TrackingAnswersWhatTheCompositorShows) {
@@ -158,9 +149,10 @@ TEST_F(PilvoWaylandIntegrationTest, NudgeDimsAroundTheFocusedWindowAndLeavesItFo
       << "no pixel bright enough on screen";
   const int bright = before.at(brightX, brightY)[0];
 
-  const std::string ctl = "'" + kBuildDir + "/channels/pilvoctl' --socket '" + socket_ +
-                          "' --timeout 10 call com.tavik/overlay ";
-  ASSERT_EQ(shellStatus(ctl + "showOverlay '{\"message\":\"Back to it?\"}'"), 0);
+  const auto overlay = [](const std::string& call) {
+    return pilvo_->ctl("--timeout 10 call com.tavik/overlay " + call).ok();
+  };
+  ASSERT_TRUE(overlay("showOverlay '{\"message\":\"Back to it?\"}'"));
   int dimmed = -1;
   EXPECT_TRUE(waitUntil(
       [&] {
@@ -186,7 +178,7 @@ TEST_F(PilvoWaylandIntegrationTest, NudgeDimsAroundTheFocusedWindowAndLeavesItFo
       << "no panel at the right edge (" << panelPixels << " pixels)";
   EXPECT_EQ(pilvo::testing::swayFocusedAppId(), "org.example.Probe");
 
-  ASSERT_EQ(shellStatus(ctl + "hideOverlay"), 0);
+  ASSERT_TRUE(overlay("hideOverlay"));
   EXPECT_TRUE(waitUntil(
       [&] { return pilvo::testing::screenshot().at(brightX, brightY)[0] == bright; }, 10));
   EXPECT_EQ(pilvo::testing::swayFocusedAppId(), "org.example.Probe");

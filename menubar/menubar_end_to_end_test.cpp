@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 
+#include "testing/pilvo_process.h"
 #include "testing/shell.h"
 #include "testing/tray_menu.h"
 #include "testing/temp_dir.h"
@@ -35,23 +36,14 @@ class MenuBarEndToEndTest : public ::testing::Test {
     ASSERT_TRUE(pilvo::testing::usePrivateHome(root));
     // The socket clients here hold the streams; no interface page competes for them.
     setenv("PILVO_NO_INTERFACE", "1", 1);
-    socket_ = root + "/run/pilvo/host.sock";
-    const std::string pilvo = kBuildDir + "/host/pilvo";
-    if ((pilvo_ = fork()) == 0) {
-      execl(pilvo.c_str(), pilvo.c_str(), nullptr);
-      _exit(127);
-    }
-    ASSERT_TRUE(waitUntil([&] { return access(socket_.c_str(), F_OK) == 0; }, 15));
-    item_ = "org.kde.StatusNotifierItem-" + std::to_string(pilvo_) + "-1";
-  }
-  void TearDown() override {
-    if (pilvo_ > 0 && kill(pilvo_, 0) == 0) {
-      kill(pilvo_, SIGKILL);
-      waitpid(pilvo_, nullptr, 0);
-    }
+    pilvo_.emplace();
+    ASSERT_TRUE(waitUntil([&] { return access(pilvo_->socket().c_str(), F_OK) == 0; }, 15));
+    item_ = "org.kde.StatusNotifierItem-" + std::to_string(pilvo_->pid()) + "-1";
   }
 
-  std::string pilvoctl() const { return kBuildDir + "/channels/pilvoctl --socket " + socket_; }
+  std::string pilvoctl() const {
+    return kBuildDir + "/channels/pilvoctl --socket " + pilvo_->socket();
+  }
   // A listener in the background that writes what it hears to `file`.
   void listen(const std::string& file) {
     ASSERT_TRUE(shell(pilvoctl() + " --timeout 20 listen com.tavik/menubar_events > " +
@@ -71,9 +63,8 @@ class MenuBarEndToEndTest : public ::testing::Test {
   }
 
   pilvo::testing::TempDir dir_;
-  std::string socket_;
   std::string item_;
-  pid_t pilvo_ = -1;
+  std::optional<pilvo::testing::PilvoProcess> pilvo_;
 };
 
 TEST_F(MenuBarEndToEndTest, MenuCommandsReachTheLatestListenerAndQuitEndsTheHostCleanly) {
@@ -99,11 +90,8 @@ TEST_F(MenuBarEndToEndTest, MenuCommandsReachTheLatestListenerAndQuitEndsTheHost
 
   // Quit Pilvo by its key: the normal way out, socket removed, status 0.
   clickAndType("q");
-  int status = -1;
-  ASSERT_TRUE(waitUntil([&] { return waitpid(pilvo_, &status, WNOHANG) == pilvo_; }, 10));
-  pilvo_ = -1;
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-  EXPECT_NE(access(socket_.c_str(), F_OK), 0) << "socket left behind";
+  EXPECT_EQ(pilvo_->waitExit(10), std::optional<int>(0));
+  EXPECT_NE(access(pilvo_->socket().c_str(), F_OK), 0) << "socket left behind";
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include <optional>
 #include <string>
 
+#include "testing/pilvo_process.h"
 #include "testing/shell.h"
 #include "testing/temp_dir.h"
 #include "testing/wait.h"
@@ -43,36 +44,24 @@ class SettingsIntegrationTest : public ::testing::Test {
     run("mkdir -m 700 '" + root + "/saved'");
     // The socket clients here hold the streams; no interface page competes for them.
     setenv("PILVO_NO_INTERFACE", "1", 1);
-    socket_ = root + "/run/pilvo/host.sock";
-    if ((pilvo_ = fork()) == 0) {
-      execl(kPilvo.c_str(), kPilvo.c_str(), nullptr);
-      _exit(127);
-    }
+    pilvo_ = new pilvo::testing::PilvoProcess();
   }
   static void TearDownTestSuite() {
     // "restartAndUpdate" quits through the normal path: exit status 0, socket gone.
-    if (pilvo_ > 0) {
-      run("'" + kBuildDir + "/channels/pilvoctl' --socket '" + socket_ +
-          "' --timeout 5 call com.pilvo/updater restartAndUpdate");
-      int status = -1;
-      if (!waitUntil([&] { return waitpid(pilvo_, &status, WNOHANG) == pilvo_; }, 10)) {
-        ADD_FAILURE() << "restartAndUpdate did not quit pilvo";
-        kill(pilvo_, SIGKILL);
-        waitpid(pilvo_, &status, 0);
-      }
-      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-      EXPECT_NE(access(socket_.c_str(), F_OK), 0) << "socket left behind";
-    }
+    pilvo_->ctl("--timeout 5 call com.pilvo/updater restartAndUpdate");
+    EXPECT_EQ(pilvo_->waitExit(10), std::optional<int>(0)) << "restartAndUpdate did not quit pilvo";
+    EXPECT_NE(access(pilvo_->socket().c_str(), F_OK), 0) << "socket left behind";
+    delete pilvo_;
     delete dir_;
   }
   void SetUp() override {
-    ASSERT_GT(pilvo_, 0);
-    ASSERT_TRUE(waitUntil([] { return access(socket_.c_str(), F_OK) == 0; }, 15));
+    ASSERT_TRUE(pilvo_->running());
+    ASSERT_TRUE(waitUntil([] { return access(pilvo_->socket().c_str(), F_OK) == 0; }, 15));
   }
 
   // pilvoctl's printed reply and exit status.
   static std::pair<std::string, int> call(const std::string& method, const std::string& args) {
-    return run("'" + kBuildDir + "/channels/pilvoctl' --socket '" + socket_ +
+    return run("'" + kBuildDir + "/channels/pilvoctl' --socket '" + pilvo_->socket() +
                "' --timeout 30 call com.tavik/settings " + method + " '" + args + "'");
   }
   static std::future<std::pair<std::string, int>> callLater(const std::string& method,
@@ -109,8 +98,7 @@ class SettingsIntegrationTest : public ::testing::Test {
 
   static inline const std::string kPilvo = kBuildDir + "/host/pilvo";
   static inline pilvo::testing::TempDir* dir_ = nullptr;
-  static inline std::string socket_;
-  static inline pid_t pilvo_ = -1;
+  static inline pilvo::testing::PilvoProcess* pilvo_ = nullptr;
 };
 
 TEST_F(SettingsIntegrationTest, LaunchAtLoginWritesAndRemovesTheAutostartEntry) {
