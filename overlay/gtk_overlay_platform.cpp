@@ -534,9 +534,9 @@ std::optional<Screen> GtkOverlayPlatform::mainScreen() {
   if (!GDK_IS_X11_DISPLAY(display) && !layerShell()) return std::nullopt;
   GdkMonitor* chosen = nullptr;
   if (!GDK_IS_X11_DISPLAY(display)) {
-    if (!focusedOutputOpened_) focusedOutput_ = WaylandFocusedOutput::open(display);
-    focusedOutputOpened_ = true;
-    if (focusedOutput_) chosen = focusedOutput_->monitor();
+    // Opened for each question and stopped again: kept open, the compositor's
+    // title and state events for every window would pile up unread between nudges.
+    if (auto focused = WaylandFocusedOutput::open(display)) chosen = focused->monitor();
   }
   if (const auto centre = chosen ? std::nullopt : activeWindowCentre()) {
     for (int i = 0; i < count && !chosen; ++i) {

@@ -21,8 +21,6 @@
 
 namespace pilvo::overlay {
 
-class WaylandFocusedOutput;
-
 class GtkOverlayPlatform final : public OverlayPlatform {
  public:
   // `loop` runs the animations' completions.
@@ -57,8 +55,6 @@ class GtkOverlayPlatform final : public OverlayPlatform {
  private:
   EventLoop& loop_;
   GtkWidget* relatedView_ = nullptr;
-  std::unique_ptr<WaylandFocusedOutput> focusedOutput_;
-  bool focusedOutputOpened_ = false;
 };
 
 }  // namespace pilvo::overlay
