@@ -5,7 +5,6 @@
 // makes sure none of today's went missing). Reproducible by run number and
 // bounded; deferred work (timers, posted answers) runs on virtual time.
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
 #include <algorithm>
 #include <cmath>
@@ -15,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "agent/agent_database.h"
+#include "agent/logger.h"
 #include "channels/standard_codec.h"
 #include "host/host_test_support.h"
 
@@ -206,21 +207,14 @@ TEST(HostChannelsPropertyTest, EveryCallOnEveryChannelIsAnsweredExactlyOnce) {
        .window = 0x12}};
   host.trackingPlatform.frontmost = host.trackingPlatform.running[0];
   host.trackingPlatform.installed = {"xterm", "org.gnome.TextEditor"};
-  // An event store with rows, in the agent's schema.
-  g_mkdir_with_parents(host.dir.file("data/pilvo").c_str(), 0700);
-  sqlite3* store = nullptr;
-  ASSERT_EQ(sqlite3_open(host.activityStorePath.c_str(), &store), SQLITE_OK);
-  ASSERT_EQ(
-      sqlite3_exec(store,
-                   "CREATE TABLE events (id INTEGER PRIMARY KEY AUTOINCREMENT, timestamp TEXT "
-                   "NOT NULL, type TEXT NOT NULL, bundle_id TEXT, window_title TEXT, synced "
-                   "INTEGER DEFAULT 0);"
-                   "INSERT INTO events (timestamp, type, bundle_id, window_title) VALUES "
-                   "('2026-12-07T06:00:00Z', 'appSwitch', 'xterm', 'bash'),"
-                   "('2026-12-07T06:01:00Z', 'idle', NULL, NULL);",
-                   nullptr, nullptr, nullptr),
-      SQLITE_OK);
-  sqlite3_close(store);
+  // An event store with rows, written by the agent's own store.
+  {
+    agent::Logger logger(host.dir.file("agent.log"), host.loop, nullptr);
+    agent::AgentDatabase store(host.dir.file("data/pilvo"), logger, host.loop);
+    store.insertEvent("appSwitch", std::string("xterm"), std::string("bash"));
+    store.insertEvent("idle", std::nullopt, std::nullopt);
+  }
+  ASSERT_EQ(testing::fileMode(host.activityStorePath), 0600) << "the store the host reads";
   host.start();
 
   std::vector<std::string> channelNames;
