@@ -12,22 +12,11 @@ build=$(cd "$1" && pwd)
 idle=${2:-30}
 rows=${3:-0}
 here=$(cd "$(dirname "$0")" && pwd)
-root=$(mktemp -d "${TMPDIR:-/tmp}/pilvo-ui-bench.XXXXXX")
-export XDG_DATA_HOME=$root/data XDG_CONFIG_HOME=$root/config XDG_STATE_HOME=$root/state
-export XDG_CACHE_HOME=$root/cache XDG_RUNTIME_DIR=$root/run
-mkdir -p "$XDG_RUNTIME_DIR" "$XDG_DATA_HOME/applications"
-chmod 700 "$XDG_RUNTIME_DIR"
-cp "$here/../resources/com.pilvo.Pilvo.desktop" "$XDG_DATA_HOME/applications/"
-store=$XDG_DATA_HOME/pilvo/agent_events.db
 demo_name=ui_host_bench
-demo_tmp=$root
+wait_step=0.01  # the start is timed by wait_for
 source "$here/../scripts/demo-lib.sh"
-# Finer than demo-lib's: the start is timed by it.
-wait_for() {
-  local limit=$1; shift
-  for _ in $(seq $((limit * 100))); do "$@" >/dev/null 2>&1 && return 0; sleep 0.01; done
-  echo "ui_host_bench: timed out: $*" >&2; return 1
-}
+fresh_home
+store=$XDG_DATA_HOME/pilvo/agent_events.db
 synced() { [ "$(sqlite3 "$store" 'select coalesce(sum(synced),0) from events')" -gt 0 ]; }
 family() { echo "$1" $(pgrep -P "$1" || true); }
 pss_kb() { local t=0 p; for p in $(family "$1"); do

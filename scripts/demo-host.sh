@@ -7,9 +7,6 @@
 # button while `pilvoctl listen` shows the "toggle" call, saves a screenshot
 # of the screen with the main window, and stops pilvo. Every wait is bounded.
 source "$(dirname "$0")/demo-common.sh" "$@"
-# The managed window whose WM_CLASS class is $1 (wmctrl lists managed windows only).
-managed_window() { wmctrl -lx | awk -v c="$1" '$3 ~ ("\\." c "$") { print $1; exit }'; }
-have_window() { [ -n "$(managed_window "$1")" ]; }
 active_window() { xprop -root _NET_ACTIVE_WINDOW | sed -n 's/.*# \(0x[0-9a-f]*\).*/\1/p'; }
 front_changed_from() { [ "$(active_window)" != "$1" ]; }
 is_active() { [ "$(printf '%d' "$(active_window)")" = "$(printf '%d' "$1")" ]; }

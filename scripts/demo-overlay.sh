@@ -33,18 +33,10 @@ sleep 1.2  # 0.5 s slide-in, 0.4 s fade-in
 import -window root "$shot"
 echo "Screenshot of the dimmed screen with the avatar: $shot"
 
-# The panel's top-right area holds the page; its first answer button is the
-# one filled with the accent colour (#4a6cf7).
-read -r width < <(xdpyinfo | awk '/dimensions:/ { split($2, d, "x"); print d[1] }')
-left=$((width - 280))
-point=$(convert "$shot" -crop "280x1000+$left+0" +repage txt:- |
-  awk -F'[,: ]+' '/#4A6CF7/ && !found { print $1, $2; found = 1 }')
-if [ -z "$point" ]; then
+if ! click_nudge_answer "$shot"; then
   echo "demo-overlay: no answer button found in the screenshot" >&2
   exit 1
 fi
-set -- $point
-xdotool mousemove $((left + $1 + 20)) $(($2 + 8)) click 1
 wait_for 5 test -s "$logdir/listen.out"
 echo "pilvoctl listen received: $(cat "$logdir/listen.out")"
 echo "Host log lines of the nudge:"

@@ -13,18 +13,11 @@ set -euo pipefail
 build=$(cd "$1" && pwd)
 shots=${2:-}
 here=$(cd "$(dirname "$0")" && pwd)
-root=$(mktemp -d "${TMPDIR:-/tmp}/pilvo-ui-e2e.XXXXXX")
-export XDG_DATA_HOME=$root/data XDG_CONFIG_HOME=$root/config XDG_STATE_HOME=$root/state
-export XDG_CACHE_HOME=$root/cache XDG_RUNTIME_DIR=$root/run
-mkdir -p "$XDG_RUNTIME_DIR" "$XDG_DATA_HOME/applications" "$XDG_CONFIG_HOME/pilvo"
-chmod 700 "$XDG_RUNTIME_DIR"
-cp "$here/../resources/com.pilvo.Pilvo.desktop" "$XDG_DATA_HOME/applications/"
+demo_name=whole-loop
+source "$here/demo-lib.sh"
+fresh_home
 printf '{"sensitivity":"high"}\n' >"$XDG_CONFIG_HOME/pilvo/interface.json"
 store=$XDG_DATA_HOME/pilvo/agent_events.db
-
-demo_name=whole-loop
-demo_tmp=$root
-source "$here/demo-lib.sh"
 fail() {
   echo "whole-loop: $*" >&2
   echo "--- pilvo log" >&2; tail -30 "$root/pilvo.err" >&2
@@ -51,9 +44,6 @@ fi
 for app in Editor Chat Web; do
   xterm -class "$app" -title "$app" -e sleep 600 & pids+=($!)
 done
-# The managed window whose WM_CLASS class is $1 (wmctrl lists managed windows only).
-managed_window() { wmctrl -lx | awk -v c="$1" '$3 ~ ("\\." c "$") { print $1; exit }'; }
-have_window() { [ -n "$(managed_window "$1")" ]; }
 for app in Editor Chat Web; do wait_for 10 have_window "$app" || fail "$app did not start"; done
 editor=$(printf '%d' "$(managed_window Editor)")
 chat=$(printf '%d' "$(managed_window Chat)")
@@ -93,18 +83,12 @@ wait_for 10 icon_is FF3B30 || fail "the tray icon did not turn red"
 echo "the tray icon went from green to red"
 shoot interface-distracted.png "$main"
 
-# The panel's first answer button ("Back to focus") is the one in the accent colour.
+# The panel's first answer button is "Back to focus".
 sleep 1.5
 shot=$root/nudge.png
 import -window root "$shot"
 [ -z "$shots" ] || cp "$shot" "$shots/nudge.png"
-width=$(xdpyinfo | awk '/dimensions:/ { split($2, d, "x"); print d[1] }')
-left=$((width - 280))
-point=$(convert "$shot" -crop "280x1000+$left+0" +repage txt:- |
-  awk -F'[,: ]+' '/#4A6CF7/ && !found { print $1, $2; found = 1 }')
-[ -n "$point" ] || fail "no answer button on the nudge"
-set -- $point
-xdotool mousemove $((left + $1 + 20)) $(($2 + 8)) click 1
+click_nudge_answer "$shot" || fail "no answer button on the nudge"
 wait_for 10 grep -q "nudgeResponse" "$root/pilvo.err" || fail "the answer did not reach the host"
 is_editor() { [ "$(active_window)" = "$editor" ]; }
 wait_for 10 is_editor || fail "Back to focus did not bring the editor back (active: $(active_window))"
