@@ -5,19 +5,6 @@
 #include "identity/app_identity.h"
 
 namespace pilvo::wayland {
-namespace {
-
-class ListenerHandle final : public EventSource {
- public:
-  explicit ListenerHandle(std::function<void()> remove) : remove_(std::move(remove)) {}
-  ~ListenerHandle() override { remove_(); }
-
- private:
-  std::function<void()> remove_;
-};
-
-}  // namespace
-
 ToplevelList::ToplevelList(const DesktopEntryIndex& index) : index_(index) {}
 
 ToplevelId ToplevelList::opened() {
@@ -66,13 +53,13 @@ void ToplevelList::done(ToplevelId id) {
 
   if (first) {
     const RunningApp app = appOf(id, toplevel);
-    notify([&](const Listener& l) {
+    listeners_.forEach([&](const Listener& l) {
       if (l.toplevelAdded) l.toplevelAdded(id, app);
     });
   }
   if (!first && before.title != toplevel.current.title) {
     const RunningApp app = appOf(id, toplevel);
-    notify([&](const Listener& l) {
+    listeners_.forEach([&](const Listener& l) {
       if (l.titleChanged) l.titleChanged(id, app);
     });
   }
@@ -81,12 +68,12 @@ void ToplevelList::done(ToplevelId id) {
     active_ = id;
     toplevel.lastActive = ++counter_;
     const std::optional<RunningApp> app = appOf(id, toplevel);
-    notify([&](const Listener& l) {
+    listeners_.forEach([&](const Listener& l) {
       if (l.activeToplevelChanged) l.activeToplevelChanged(id, app);
     });
   } else if (!toplevel.current.activated && active_ == id) {
     active_ = 0;
-    notify([&](const Listener& l) {
+    listeners_.forEach([&](const Listener& l) {
       if (l.activeToplevelChanged) l.activeToplevelChanged(0, std::nullopt);
     });
   }
@@ -102,18 +89,18 @@ void ToplevelList::closed(ToplevelId id) {
   if (!announced) return;
   if (active_ == id) {
     active_ = 0;
-    notify([&](const Listener& l) {
+    listeners_.forEach([&](const Listener& l) {
       if (l.activeToplevelChanged) l.activeToplevelChanged(0, std::nullopt);
     });
   }
-  notify([&](const Listener& l) {
+  listeners_.forEach([&](const Listener& l) {
     if (l.toplevelRemoved) l.toplevelRemoved(id);
   });
   const bool lastOfApp = std::none_of(toplevels_.begin(), toplevels_.end(), [&](const auto& entry) {
     return entry.second.announced && sameApp(entry.second, gone);
   });
   if (lastOfApp) {
-    notify([&](const Listener& l) {
+    listeners_.forEach([&](const Listener& l) {
       if (l.appTerminated) l.appTerminated(app);
     });
   }
@@ -190,24 +177,7 @@ std::vector<ToplevelId> ToplevelList::toplevelsOf(const RunningApp& app) const {
 }
 
 std::unique_ptr<EventSource> ToplevelList::addListener(Listener listener) {
-  const uint64_t id = nextListenerId_++;
-  listeners_[id] = std::make_shared<ListenerEntry>(ListenerEntry{std::move(listener)});
-  return std::make_unique<ListenerHandle>([this, id] {
-    if (auto it = listeners_.find(id); it != listeners_.end()) {
-      it->second->active = false;
-      listeners_.erase(it);
-    }
-  });
-}
-
-template <typename F>
-void ToplevelList::notify(F&& call) {
-  // A listener may add or remove listeners (or itself) while being called.
-  std::vector<std::shared_ptr<ListenerEntry>> entries;
-  for (const auto& [id, entry] : listeners_) entries.push_back(entry);
-  for (const auto& entry : entries) {
-    if (entry->active) call(entry->listener);
-  }
+  return listeners_.add(std::move(listener));
 }
 
 }  // namespace pilvo::wayland

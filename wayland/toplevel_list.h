@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "common/event_loop.h"
+#include "common/listener_list.h"
 #include "common/running_app.h"
 #include "identity/desktop_entry_index.h"
 
@@ -92,23 +93,15 @@ class ToplevelList {
     std::optional<std::string> bundleId;
     std::optional<std::string> localizedName;
   };
-  struct ListenerEntry {
-    Listener listener;
-    bool active = true;
-  };
-
   RunningApp appOf(ToplevelId id, const Toplevel& toplevel) const;
   bool sameApp(const Toplevel& a, const Toplevel& b) const { return a.bundleId == b.bundleId; }
-  template <typename F>
-  void notify(F&& call);
 
   const DesktopEntryIndex& index_;
   std::map<ToplevelId, Toplevel> toplevels_;
   ToplevelId nextId_ = 1;
   uint64_t counter_ = 0;
   ToplevelId active_ = 0;
-  std::map<uint64_t, std::shared_ptr<ListenerEntry>> listeners_;
-  uint64_t nextListenerId_ = 1;
+  ListenerList<Listener> listeners_;
 };
 
 }  // namespace pilvo::wayland
