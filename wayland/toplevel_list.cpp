@@ -51,12 +51,6 @@ void ToplevelList::done(ToplevelId id) {
     toplevel.localizedName = std::move(identity.localizedName);
   }
 
-  if (first) {
-    const RunningApp app = appOf(id, toplevel);
-    listeners_.forEach([&](const Listener& l) {
-      if (l.toplevelAdded) l.toplevelAdded(id, app);
-    });
-  }
   if (!first && before.title != toplevel.current.title) {
     const RunningApp app = appOf(id, toplevel);
     listeners_.forEach([&](const Listener& l) {
@@ -93,9 +87,6 @@ void ToplevelList::closed(ToplevelId id) {
       if (l.activeToplevelChanged) l.activeToplevelChanged(0, std::nullopt);
     });
   }
-  listeners_.forEach([&](const Listener& l) {
-    if (l.toplevelRemoved) l.toplevelRemoved(id);
-  });
   const bool lastOfApp = std::none_of(toplevels_.begin(), toplevels_.end(), [&](const auto& entry) {
     return entry.second.announced && sameApp(entry.second, gone);
   });
@@ -104,12 +95,6 @@ void ToplevelList::closed(ToplevelId id) {
       if (l.appTerminated) l.appTerminated(app);
     });
   }
-}
-
-void ToplevelList::clear() {
-  std::vector<ToplevelId> ids;
-  for (const auto& [id, toplevel] : toplevels_) ids.push_back(id);
-  for (ToplevelId id : ids) closed(id);
 }
 
 RunningApp ToplevelList::appOf(ToplevelId id, const Toplevel& toplevel) const {

@@ -41,9 +41,6 @@ class ToplevelList {
         activeToplevelChanged;
     // A toplevel's title changed (applied by `done`).
     std::function<void(ToplevelId toplevel, const RunningApp& app)> titleChanged;
-    // A toplevel appeared (its first `done`).
-    std::function<void(ToplevelId toplevel, const RunningApp& app)> toplevelAdded;
-    std::function<void(ToplevelId toplevel)> toplevelRemoved;
     // The application's last toplevel closed.
     std::function<void(const RunningApp& app)> appTerminated;
   };
@@ -60,9 +57,6 @@ class ToplevelList {
   void setActivated(ToplevelId toplevel, bool activated);
   void done(ToplevelId toplevel);
   void closed(ToplevelId toplevel);
-  // The compositor stopped sending (or the connection is gone): every
-  // toplevel closes.
-  void clear();
 
   // Applications in order of first appearance, one entry each; `window` is
   // the application's most recently activated toplevel.

@@ -202,15 +202,6 @@ bool WaylandConnection::activate(ToplevelId toplevel) {
   return true;
 }
 
-bool WaylandConnection::roundtrip() {
-  if (lost_) return false;
-  if (wl_display_roundtrip(display_) < 0) {
-    lose();
-    return false;
-  }
-  return true;
-}
-
 bool WaylandConnection::onReadable(IoCondition condition) {
   if (lost_) return false;
   if (hasCondition(condition, IoCondition::kError) ||

@@ -54,10 +54,6 @@ class WaylandConnection {
   bool activate(ToplevelId toplevel);
 
   void setLostHandler(std::function<void()> handler) { lostHandler_ = std::move(handler); }
-  bool lost() const { return lost_; }
-  // Waits (bounded by the compositor's answer) until every request sent so
-  // far has been handled and its events applied. false when lost.
-  bool roundtrip();
 
  private:
   struct HandleData;

@@ -40,10 +40,6 @@ class WaylandInputIdleness final : public InputIdleness {
   void setAvailable(bool available) { available_ = available; }
   bool available() const { return available_; }
 
-  double timeoutSeconds() const { return timeout_; }
-  // Notifications received (for the benchmark).
-  uint64_t notificationsSeen() const { return notificationsSeen_; }
-
  private:
   double timeout_;
   MonotonicClock clock_;
@@ -54,7 +50,6 @@ class WaylandInputIdleness final : public InputIdleness {
   // until input after it is seen.
   bool forgotten_ = false;
   double forgottenAt_ = 0;
-  uint64_t notificationsSeen_ = 0;
 };
 
 }  // namespace pilvo::wayland

@@ -40,7 +40,6 @@ class WaylandPlatform {
   InputIdleness& idleness() { return *idleness_; }
   Accessibility& accessibility() { return *accessibility_; }
   WaylandConnection& connection() { return *connection_; }
-  WaylandInputIdleness& waylandIdleness() { return *idleness_; }
 
   void setConnectionLostHandler(std::function<void()> handler);
 
