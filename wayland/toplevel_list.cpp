@@ -9,7 +9,7 @@ ToplevelList::ToplevelList(const DesktopEntryIndex& index) : index_(index) {}
 
 ToplevelId ToplevelList::opened() {
   const ToplevelId id = nextId_++;
-  toplevels_[id].order = ++counter_;
+  toplevels_.try_emplace(id);
   return id;
 }
 
@@ -60,7 +60,7 @@ void ToplevelList::done(ToplevelId id) {
 
   if (toplevel.current.activated && (active_ != id || !before.activated || appIdChanged)) {
     active_ = id;
-    toplevel.lastActive = ++counter_;
+    toplevel.lastActive = ++activations_;
     const std::optional<RunningApp> app = appOf(id, toplevel);
     listeners_.forEach([&](const Listener& l) {
       if (l.activeToplevelChanged) l.activeToplevelChanged(id, app);
@@ -106,23 +106,18 @@ RunningApp ToplevelList::appOf(ToplevelId id, const Toplevel& toplevel) const {
 }
 
 std::vector<RunningApp> ToplevelList::runningApplications() const {
-  std::vector<const std::pair<const ToplevelId, Toplevel>*> ordered;
-  for (const auto& entry : toplevels_) {
-    if (entry.second.announced) ordered.push_back(&entry);
-  }
-  std::sort(ordered.begin(), ordered.end(),
-            [](const auto* a, const auto* b) { return a->second.order < b->second.order; });
+  // Ids increase, so the map holds the toplevels in order of appearance.
   std::vector<RunningApp> apps;
   std::vector<const Toplevel*> latest;
-  for (const auto* entry : ordered) {
-    const Toplevel& toplevel = entry->second;
+  for (const auto& [id, toplevel] : toplevels_) {
+    if (!toplevel.announced) continue;
     auto same = std::find_if(latest.begin(), latest.end(),
                              [&](const Toplevel* other) { return sameApp(*other, toplevel); });
     if (same == latest.end()) {
-      apps.push_back(appOf(entry->first, toplevel));
+      apps.push_back(appOf(id, toplevel));
       latest.push_back(&toplevel);
     } else if (toplevel.lastActive > (*same)->lastActive) {
-      apps[same - latest.begin()].window = entry->first;
+      apps[same - latest.begin()].window = id;
       *same = &toplevel;
     }
   }

@@ -82,7 +82,6 @@ class ToplevelList {
     State pending;
     State current;
     bool announced = false;   // has had its first `done`
-    uint64_t order = 0;       // order of appearance
     uint64_t lastActive = 0;  // higher = activated more recently
     std::optional<std::string> bundleId;
     std::optional<std::string> localizedName;
@@ -93,7 +92,7 @@ class ToplevelList {
   const DesktopEntryIndex& index_;
   std::map<ToplevelId, Toplevel> toplevels_;
   ToplevelId nextId_ = 1;
-  uint64_t counter_ = 0;
+  uint64_t activations_ = 0;
   ToplevelId active_ = 0;
   ListenerList<Listener> listeners_;
 };
