@@ -144,7 +144,8 @@ std::optional<std::string> ToplevelList::titleOf(ToplevelId toplevel) const {
 std::vector<ToplevelId> ToplevelList::toplevelsOf(const RunningApp& app) const {
   std::vector<std::pair<uint64_t, ToplevelId>> found;
   for (const auto& [id, toplevel] : toplevels_) {
-    if (toplevel.announced && appOf(id, toplevel).sameApplication(app)) {
+    // Every application here has pid 0: its identifier alone names it.
+    if (toplevel.announced && toplevel.bundleId == app.bundleId) {
       // Most recently activated first; never-activated ones in order of appearance.
       found.emplace_back(toplevel.lastActive, id);
     }
