@@ -38,7 +38,6 @@ class WaylandInputIdleness final : public InputIdleness {
   void resumed();
   // No idle protocol is offered: every value stays 0 (never idle).
   void setAvailable(bool available) { available_ = available; }
-  bool available() const { return available_; }
 
  private:
   double timeout_;

@@ -45,7 +45,7 @@ class WaylandPlatform {
 
   // The idle protocol in use, for the start-up log ("ext_idle_notifier_v1",
   // "org_kde_kwin_idle" or "none").
-  std::string idleProtocolName() const;
+  std::string idleProtocolName() const { return connection_->idleProtocolName(); }
   // Things that work less well than they should, for the log.
   const std::vector<std::string>& warnings() const { return warnings_; }
 
