@@ -31,25 +31,20 @@ namespace pilvo::agent {
 namespace {
 
 using test::AgentProcess;
+using test::count;
+using test::describe;
 using test::EventRow;
 using test::readEvents;
+using test::s;
+using test::shutDownInOrder;
 using pilvo::testing::readFile;
-using pilvo::testing::TempDir;
 using pilvo::testing::waitUntil;
-
-std::optional<std::string> s(const char* v) { return std::string(v); }
 
 int runCommand(const std::string& cmd) { return std::system((cmd + " >/dev/null 2>&1").c_str()); }
 
 std::string commandOutput(const std::string& cmd) { return pilvo::testing::runShell(cmd).output; }
 
 std::string agentPath() { return PILVO_AGENT_PATH; }
-
-size_t count(const std::string& text, const std::string& what) {
-  size_t n = 0;
-  for (size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + 1)) ++n;
-  return n;
-}
 
 // A top-level window with a chosen WM_CLASS and title.
 class TestWindow {
@@ -105,12 +100,12 @@ class TestWindow {
   Window window_ = 0;
 };
 
-class AgentIntegrationTest : public ::testing::Test {
+class AgentIntegrationTest : public test::AgentFixture {
  protected:
+  AgentIntegrationTest() : AgentFixture(agentPath()) {}
   void SetUp() override {
     dpy_ = XOpenDisplay(nullptr);
     ASSERT_NE(dpy_, nullptr) << "no X display; run through scripts/with-x-session.sh";
-    ::mkdir(home_.file("home").c_str(), 0700);
   }
   void TearDown() override {
     for (const pid_t child : children_) {
@@ -121,28 +116,11 @@ class AgentIntegrationTest : public ::testing::Test {
     if (dpy_) XCloseDisplay(dpy_);
   }
 
-  std::vector<std::string> env() const {
-    std::vector<std::string> vars = {"HOME=" + home_.file("home"),
-                                     "XDG_DATA_HOME=" + home_.file("data"),
-                                     "XDG_STATE_HOME=" + home_.file("state"),
-                                     // An X11 session, whatever session runs the tests.
-                                     "WAYLAND_DISPLAY=", "XDG_SESSION_TYPE=x11"};
+  std::vector<std::string> sessionEnv() const override {
+    // An X11 session, whatever session runs the tests.
+    std::vector<std::string> vars = {"WAYLAND_DISPLAY=", "XDG_SESSION_TYPE=x11"};
     vars.insert(vars.end(), extraEnv_.begin(), extraEnv_.end());
     return vars;
-  }
-  std::string dbPath() const { return home_.file("data/pilvo/agent_events.db"); }
-  std::string logPath() const { return home_.file("state/pilvo-agent.log"); }
-  std::string stderrPath() const { return home_.file("stderr.txt"); }
-  std::string log() const { return readFile(logPath()); }
-
-  std::unique_ptr<AgentProcess> startAgent(bool waitRunning = true) {
-    const size_t runsBefore = count(log(), "entering run loop");
-    auto agent = std::make_unique<AgentProcess>(agentPath(), env(), stderrPath());
-    if (waitRunning) {
-      EXPECT_TRUE(waitUntil([&] { return count(log(), "entering run loop") > runsBefore; }))
-          << readFile(stderrPath());
-    }
-    return agent;
   }
   TestWindow& window(const std::string& cls, const std::optional<std::string>& title = std::nullopt,
                      const std::string& instance = "") {
@@ -190,25 +168,11 @@ class AgentIntegrationTest : public ::testing::Test {
   bool activate(const std::string& window) {
     return runCommand("timeout 5 xdotool windowactivate --sync " + window) == 0;
   }
-  bool rowsBecome(const std::vector<EventRow>& expected, double seconds = 5) {
-    return waitUntil([&] { return readEvents(dbPath()) == expected; }, seconds);
-  }
-  size_t rowCount() { return readEvents(dbPath()).size(); }
-
-  TempDir home_;
   std::vector<std::string> extraEnv_;
   Display* dpy_ = nullptr;
   std::vector<std::unique_ptr<TestWindow>> windows_;
   std::vector<pid_t> children_;
 };
-
-std::string describe(const std::vector<EventRow>& rows) {
-  std::string out;
-  for (const auto& r : rows) {
-    out += r.type + " | " + r.bundleId.value_or("NULL") + " | " + r.title.value_or("NULL") + "\n";
-  }
-  return out;
-}
 
 TEST_F(AgentIntegrationTest, RecordsSwitchesBetweenApplicationsAndStopsCleanly) {
   TestWindow& a = window("PilvoTestAlpha", "alpha one");
@@ -235,10 +199,7 @@ TEST_F(AgentIntegrationTest, RecordsSwitchesBetweenApplicationsAndStopsCleanly) 
 
   EXPECT_EQ(agent->stop(SIGINT), 0);
   const std::string text = log();
-  const size_t received = text.find("Received termination signal, shutting down\n");
-  const size_t stopped = text.find("Monitor stopped\n");
-  const size_t closed = text.find("Database closed\n");
-  EXPECT_TRUE(received != std::string::npos && received < stopped && stopped < closed) << text;
+  EXPECT_TRUE(shutDownInOrder(text, "Received termination signal, shutting down")) << text;
   EXPECT_EQ(readFile(stderrPath()), text) << "every line also goes to standard error";
   EXPECT_EQ(pilvo::testing::fileMode(logPath()), 0600);
   EXPECT_EQ(pilvo::testing::fileMode(home_.file("data/pilvo")), 0700);

@@ -1,17 +1,22 @@
-// Reads the event store and the log the way the UI and a user would.
+// Reads the event store and the log the way the UI and a user would, and
+// runs the real agent for the integration tests.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "testing/temp_dir.h"
 #include "testing/wait.h"
 
 namespace pilvo::agent::test {
@@ -22,6 +27,23 @@ struct EventRow {
   std::optional<std::string> title;
   bool operator==(const EventRow&) const = default;
 };
+
+inline std::optional<std::string> s(const char* v) { return std::string(v); }
+
+// Rows one a line, for failure messages.
+inline std::string describe(const std::vector<EventRow>& rows) {
+  std::string out;
+  for (const auto& r : rows) {
+    out += r.type + " | " + r.bundleId.value_or("NULL") + " | " + r.title.value_or("NULL") + "\n";
+  }
+  return out;
+}
+
+inline size_t count(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + 1)) ++n;
+  return n;
+}
 
 inline std::vector<EventRow> readEvents(const std::string& dbPath) {
   std::vector<EventRow> rows;
@@ -97,6 +119,61 @@ class AgentProcess {
   }
   pid_t pid_ = -1;
   std::optional<int> status_;
+};
+
+// Whether the log shows the line `cause`, then the monitor stopping, then the
+// store closing: the shutdown sequence, in its order.
+inline bool shutDownInOrder(const std::string& log, const std::string& cause) {
+  const size_t begun = log.find(cause + "\n");
+  const size_t stopped = log.find("Monitor stopped\n");
+  const size_t closed = log.find("Database closed\n");
+  return begun != std::string::npos && begun < stopped && stopped < closed;
+}
+
+// Real agents started from `agentPath`, each test with its own HOME and XDG
+// directories.
+class AgentFixture : public ::testing::Test {
+ protected:
+  explicit AgentFixture(std::string agentPath) : agentPath_(std::move(agentPath)) {
+    ::mkdir(home_.file("home").c_str(), 0700);
+  }
+
+  // What the agent needs of the desktop session, after the private directories.
+  virtual std::vector<std::string> sessionEnv() const = 0;
+
+  std::vector<std::string> env() const {
+    std::vector<std::string> vars = {"HOME=" + home_.file("home"),
+                                     "XDG_DATA_HOME=" + home_.file("data"),
+                                     "XDG_STATE_HOME=" + home_.file("state")};
+    const std::vector<std::string> session = sessionEnv();
+    vars.insert(vars.end(), session.begin(), session.end());
+    return vars;
+  }
+  std::string dbPath() const { return home_.file("data/pilvo/agent_events.db"); }
+  std::string logPath() const { return home_.file("state/pilvo-agent.log"); }
+  std::string stderrPath() const { return home_.file("stderr.txt"); }
+  std::string log() const { return pilvo::testing::readFile(logPath()); }
+
+  // Starts the agent (empty `path`: the one of the fixture) and, with
+  // `waitRunning`, waits until it has entered its run loop.
+  std::unique_ptr<AgentProcess> startAgent(bool waitRunning = true, const std::string& path = "") {
+    const size_t runsBefore = count(log(), "entering run loop");
+    auto agent =
+        std::make_unique<AgentProcess>(path.empty() ? agentPath_ : path, env(), stderrPath());
+    if (waitRunning) {
+      EXPECT_TRUE(pilvo::testing::waitUntil([&] {
+        return count(log(), "entering run loop") > runsBefore;
+      })) << pilvo::testing::readFile(stderrPath());
+    }
+    return agent;
+  }
+  bool rowsBecome(const std::vector<EventRow>& expected, double seconds = 5) {
+    return pilvo::testing::waitUntil([&] { return readEvents(dbPath()) == expected; }, seconds);
+  }
+  size_t rowCount() { return readEvents(dbPath()).size(); }
+
+  const std::string agentPath_;
+  pilvo::testing::TempDir home_;
 };
 
 }  // namespace pilvo::agent::test

@@ -4,7 +4,6 @@
 // focus moves through swaymsg. Skips where sway is not installed.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/stat.h>
 
 #include <memory>
 #include <string>
@@ -12,68 +11,38 @@
 
 #include "agent/agent_test_support.h"
 #include "testing/sway_session.h"
-#include "testing/temp_dir.h"
 #include "testing/wait.h"
 
 namespace pilvo::agent {
 namespace {
 
 using pilvo::testing::FootWindow;
-using pilvo::testing::readFile;
-using pilvo::testing::TempDir;
 using pilvo::testing::waitUntil;
-using test::AgentProcess;
+using test::describe;
 using test::EventRow;
 using test::readEvents;
+using test::s;
+using test::shutDownInOrder;
 
-std::optional<std::string> s(const char* v) { return std::string(v); }
-
-std::string describe(const std::vector<EventRow>& rows) {
-  std::string out;
-  for (const auto& r : rows) {
-    out += r.type + " | " + r.bundleId.value_or("NULL") + " | " + r.title.value_or("NULL") + "\n";
-  }
-  return out;
-}
-
-class AgentWaylandIntegrationTest : public ::testing::Test {
+class AgentWaylandIntegrationTest : public test::AgentFixture {
  protected:
+  AgentWaylandIntegrationTest() : AgentFixture(PILVO_AGENT_PATH) {}
   void SetUp() override {
     if (const std::string missing = pilvo::testing::swaySessionMissing(); !missing.empty()) {
       GTEST_SKIP() << missing;
     }
-    ::mkdir(home_.file("home").c_str(), 0700);
   }
 
-  std::vector<std::string> env() const {
+  std::vector<std::string> sessionEnv() const override {
     // WAYLAND_DISPLAY, SWAYSOCK and XDG_SESSION_TYPE come from the session.
-    return {"HOME=" + home_.file("home"), "XDG_DATA_HOME=" + home_.file("data"),
-            "XDG_STATE_HOME=" + home_.file("state"), "DISPLAY="};
+    return {"DISPLAY="};
   }
-  std::string dbPath() const { return home_.file("data/pilvo/agent_events.db"); }
-  std::string log() const { return readFile(home_.file("state/pilvo-agent.log")); }
-  std::string stderrPath() const { return home_.file("stderr.txt"); }
 
-  std::unique_ptr<AgentProcess> startAgent(bool waitRunning = true,
-                                           const std::string& path = PILVO_AGENT_PATH) {
-    auto agent = std::make_unique<AgentProcess>(path, env(), stderrPath());
-    if (waitRunning) {
-      EXPECT_TRUE(waitUntil([&] { return log().find("entering run loop") != std::string::npos; }))
-          << readFile(stderrPath());
-    }
-    return agent;
-  }
   FootWindow& foot(const std::string& appId, const std::string& title) {
     windows_.push_back(std::make_unique<FootWindow>(home_.path(), appId, title));
     EXPECT_TRUE(windows_.back()->waitShown()) << appId << " did not show up";
     return *windows_.back();
   }
-  bool rowsBecome(const std::vector<EventRow>& expected, double seconds = 5) {
-    return waitUntil([&] { return readEvents(dbPath()) == expected; }, seconds);
-  }
-  size_t rowCount() { return readEvents(dbPath()).size(); }
-
-  TempDir home_;
   std::vector<std::unique_ptr<FootWindow>> windows_;
 };
 
@@ -123,10 +92,7 @@ TEST_F(AgentWaylandIntegrationTest, RecordsSwitchesTitlesAndFocusMovesOfNativeWi
 
   EXPECT_EQ(agent->stop(SIGINT), 0);
   const std::string text = log();
-  const size_t received = text.find("Received termination signal, shutting down\n");
-  const size_t stopped = text.find("Monitor stopped\n");
-  const size_t closed = text.find("Database closed\n");
-  EXPECT_TRUE(received != std::string::npos && received < stopped && stopped < closed) << text;
+  EXPECT_TRUE(shutDownInOrder(text, "Received termination signal, shutting down")) << text;
 }
 
 TEST_F(AgentWaylandIntegrationTest, OnlyOneAgentRecordsAtATime) {
@@ -156,7 +122,7 @@ TEST_F(AgentWaylandIntegrationTest, IdleAndActiveFollowTheCompositorsIdleNotific
   EXPECT_NE(log().find("] User went idle (2s)\n"), std::string::npos) << log();
 
   // Every input counts on Wayland, a modifier key included.
-  ASSERT_EQ(std::system("timeout 5 wtype -k Shift_L >/dev/null 2>&1"), 0);
+  ASSERT_EQ(pilvo::testing::shellStatus("wtype -k Shift_L"), 0);
   EXPECT_TRUE(rowsBecome({{"appSwitch", s("pilvo.test.Idle"), s("idle")},
                           {"idle", s("pilvo.test.Idle"), std::nullopt},
                           {"active", s("pilvo.test.Idle"), std::nullopt}},
@@ -177,10 +143,8 @@ TEST_F(AgentWaylandIntegrationTest, CompositorGoesAwayShutsDownAndAsksForARestar
   ASSERT_EQ(kill(std::atoi(swayPid), SIGKILL), 0);
   EXPECT_EQ(agent->waitExit(), 3);
   const std::string text = log();
-  const size_t lost = text.find("Lost the connection to the Wayland compositor, shutting down\n");
-  const size_t stopped = text.find("Monitor stopped\n");
-  const size_t closed = text.find("Database closed\n");
-  EXPECT_TRUE(lost != std::string::npos && lost < stopped && stopped < closed) << text;
+  EXPECT_TRUE(shutDownInOrder(text, "Lost the connection to the Wayland compositor, shutting down"))
+      << text;
   EXPECT_EQ(readEvents(dbPath()).size(), 1u);
 }
 

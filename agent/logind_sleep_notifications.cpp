@@ -3,18 +3,14 @@
 #include <gio/gunixfdlist.h>
 #include <unistd.h>
 
+#include "common/glib_error.h"
+
 namespace pilvo::agent {
 namespace {
 
 constexpr const char* kLogind = "org.freedesktop.login1";
 constexpr const char* kManagerPath = "/org/freedesktop/login1";
 constexpr const char* kManagerInterface = "org.freedesktop.login1.Manager";
-
-std::string takeMessage(GError* error) {
-  std::string message = error ? error->message : "unknown error";
-  g_clear_error(&error);
-  return message;
-}
 
 }  // namespace
 

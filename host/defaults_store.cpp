@@ -5,6 +5,7 @@
 
 #include <memory>
 
+#include "common/glib_error.h"
 #include "common/private_files.h"
 
 namespace pilvo::host {
@@ -16,12 +17,6 @@ struct KeyFileDeleter {
   void operator()(GKeyFile* file) const { g_key_file_unref(file); }
 };
 using KeyFilePtr = std::unique_ptr<GKeyFile, KeyFileDeleter>;
-
-std::string takeMessage(GError* error) {
-  std::string message = error ? error->message : "unknown error";
-  g_clear_error(&error);
-  return message;
-}
 
 }  // namespace
 

@@ -6,6 +6,8 @@
 
 #include <memory>
 
+#include "common/glib_error.h"
+
 namespace pilvo::settings {
 namespace {
 
@@ -32,12 +34,6 @@ std::string quoteExecArgument(const std::string& arg) {
     quoted += c;
   }
   return quoted + "\"";
-}
-
-std::string takeMessage(GError* error) {
-  std::string message = error ? error->message : "unknown error";
-  g_clear_error(&error);
-  return message;
 }
 
 }  // namespace

@@ -5,24 +5,11 @@
 #include "identity/app_identity.h"
 
 namespace pilvo::wayland {
-namespace {
-
-class ListenerHandle final : public EventSource {
- public:
-  explicit ListenerHandle(std::function<void()> remove) : remove_(std::move(remove)) {}
-  ~ListenerHandle() override { remove_(); }
-
- private:
-  std::function<void()> remove_;
-};
-
-}  // namespace
-
 ToplevelList::ToplevelList(const DesktopEntryIndex& index) : index_(index) {}
 
 ToplevelId ToplevelList::opened() {
   const ToplevelId id = nextId_++;
-  toplevels_[id].order = ++counter_;
+  toplevels_.try_emplace(id);
   return id;
 }
 
@@ -64,29 +51,23 @@ void ToplevelList::done(ToplevelId id) {
     toplevel.localizedName = std::move(identity.localizedName);
   }
 
-  if (first) {
-    const RunningApp app = appOf(id, toplevel);
-    notify([&](const Listener& l) {
-      if (l.toplevelAdded) l.toplevelAdded(id, app);
-    });
-  }
   if (!first && before.title != toplevel.current.title) {
     const RunningApp app = appOf(id, toplevel);
-    notify([&](const Listener& l) {
+    listeners_.forEach([&](const Listener& l) {
       if (l.titleChanged) l.titleChanged(id, app);
     });
   }
 
   if (toplevel.current.activated && (active_ != id || !before.activated || appIdChanged)) {
     active_ = id;
-    toplevel.lastActive = ++counter_;
+    toplevel.lastActive = ++activations_;
     const std::optional<RunningApp> app = appOf(id, toplevel);
-    notify([&](const Listener& l) {
+    listeners_.forEach([&](const Listener& l) {
       if (l.activeToplevelChanged) l.activeToplevelChanged(id, app);
     });
   } else if (!toplevel.current.activated && active_ == id) {
     active_ = 0;
-    notify([&](const Listener& l) {
+    listeners_.forEach([&](const Listener& l) {
       if (l.activeToplevelChanged) l.activeToplevelChanged(0, std::nullopt);
     });
   }
@@ -102,27 +83,18 @@ void ToplevelList::closed(ToplevelId id) {
   if (!announced) return;
   if (active_ == id) {
     active_ = 0;
-    notify([&](const Listener& l) {
+    listeners_.forEach([&](const Listener& l) {
       if (l.activeToplevelChanged) l.activeToplevelChanged(0, std::nullopt);
     });
   }
-  notify([&](const Listener& l) {
-    if (l.toplevelRemoved) l.toplevelRemoved(id);
-  });
   const bool lastOfApp = std::none_of(toplevels_.begin(), toplevels_.end(), [&](const auto& entry) {
     return entry.second.announced && sameApp(entry.second, gone);
   });
   if (lastOfApp) {
-    notify([&](const Listener& l) {
+    listeners_.forEach([&](const Listener& l) {
       if (l.appTerminated) l.appTerminated(app);
     });
   }
-}
-
-void ToplevelList::clear() {
-  std::vector<ToplevelId> ids;
-  for (const auto& [id, toplevel] : toplevels_) ids.push_back(id);
-  for (ToplevelId id : ids) closed(id);
 }
 
 RunningApp ToplevelList::appOf(ToplevelId id, const Toplevel& toplevel) const {
@@ -134,23 +106,18 @@ RunningApp ToplevelList::appOf(ToplevelId id, const Toplevel& toplevel) const {
 }
 
 std::vector<RunningApp> ToplevelList::runningApplications() const {
-  std::vector<const std::pair<const ToplevelId, Toplevel>*> ordered;
-  for (const auto& entry : toplevels_) {
-    if (entry.second.announced) ordered.push_back(&entry);
-  }
-  std::sort(ordered.begin(), ordered.end(),
-            [](const auto* a, const auto* b) { return a->second.order < b->second.order; });
+  // Ids increase, so the map holds the toplevels in order of appearance.
   std::vector<RunningApp> apps;
   std::vector<const Toplevel*> latest;
-  for (const auto* entry : ordered) {
-    const Toplevel& toplevel = entry->second;
+  for (const auto& [id, toplevel] : toplevels_) {
+    if (!toplevel.announced) continue;
     auto same = std::find_if(latest.begin(), latest.end(),
                              [&](const Toplevel* other) { return sameApp(*other, toplevel); });
     if (same == latest.end()) {
-      apps.push_back(appOf(entry->first, toplevel));
+      apps.push_back(appOf(id, toplevel));
       latest.push_back(&toplevel);
     } else if (toplevel.lastActive > (*same)->lastActive) {
-      apps[same - latest.begin()].window = entry->first;
+      apps[same - latest.begin()].window = id;
       *same = &toplevel;
     }
   }
@@ -177,7 +144,8 @@ std::optional<std::string> ToplevelList::titleOf(ToplevelId toplevel) const {
 std::vector<ToplevelId> ToplevelList::toplevelsOf(const RunningApp& app) const {
   std::vector<std::pair<uint64_t, ToplevelId>> found;
   for (const auto& [id, toplevel] : toplevels_) {
-    if (toplevel.announced && appOf(id, toplevel).sameApplication(app)) {
+    // Every application here has pid 0: its identifier alone names it.
+    if (toplevel.announced && toplevel.bundleId == app.bundleId) {
       // Most recently activated first; never-activated ones in order of appearance.
       found.emplace_back(toplevel.lastActive, id);
     }
@@ -190,24 +158,7 @@ std::vector<ToplevelId> ToplevelList::toplevelsOf(const RunningApp& app) const {
 }
 
 std::unique_ptr<EventSource> ToplevelList::addListener(Listener listener) {
-  const uint64_t id = nextListenerId_++;
-  listeners_[id] = std::make_shared<ListenerEntry>(ListenerEntry{std::move(listener)});
-  return std::make_unique<ListenerHandle>([this, id] {
-    if (auto it = listeners_.find(id); it != listeners_.end()) {
-      it->second->active = false;
-      listeners_.erase(it);
-    }
-  });
-}
-
-template <typename F>
-void ToplevelList::notify(F&& call) {
-  // A listener may add or remove listeners (or itself) while being called.
-  std::vector<std::shared_ptr<ListenerEntry>> entries;
-  for (const auto& [id, entry] : listeners_) entries.push_back(entry);
-  for (const auto& entry : entries) {
-    if (entry->active) call(entry->listener);
-  }
+  return listeners_.add(std::move(listener));
 }
 
 }  // namespace pilvo::wayland

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "common/event_loop.h"
+#include "common/listener_list.h"
 #include "common/running_app.h"
 #include "identity/desktop_entry_index.h"
 
@@ -40,9 +41,6 @@ class ToplevelList {
         activeToplevelChanged;
     // A toplevel's title changed (applied by `done`).
     std::function<void(ToplevelId toplevel, const RunningApp& app)> titleChanged;
-    // A toplevel appeared (its first `done`).
-    std::function<void(ToplevelId toplevel, const RunningApp& app)> toplevelAdded;
-    std::function<void(ToplevelId toplevel)> toplevelRemoved;
     // The application's last toplevel closed.
     std::function<void(const RunningApp& app)> appTerminated;
   };
@@ -59,9 +57,6 @@ class ToplevelList {
   void setActivated(ToplevelId toplevel, bool activated);
   void done(ToplevelId toplevel);
   void closed(ToplevelId toplevel);
-  // The compositor stopped sending (or the connection is gone): every
-  // toplevel closes.
-  void clear();
 
   // Applications in order of first appearance, one entry each; `window` is
   // the application's most recently activated toplevel.
@@ -87,28 +82,19 @@ class ToplevelList {
     State pending;
     State current;
     bool announced = false;   // has had its first `done`
-    uint64_t order = 0;       // order of appearance
     uint64_t lastActive = 0;  // higher = activated more recently
     std::optional<std::string> bundleId;
     std::optional<std::string> localizedName;
   };
-  struct ListenerEntry {
-    Listener listener;
-    bool active = true;
-  };
-
   RunningApp appOf(ToplevelId id, const Toplevel& toplevel) const;
   bool sameApp(const Toplevel& a, const Toplevel& b) const { return a.bundleId == b.bundleId; }
-  template <typename F>
-  void notify(F&& call);
 
   const DesktopEntryIndex& index_;
   std::map<ToplevelId, Toplevel> toplevels_;
   ToplevelId nextId_ = 1;
-  uint64_t counter_ = 0;
+  uint64_t activations_ = 0;
   ToplevelId active_ = 0;
-  std::map<uint64_t, std::shared_ptr<ListenerEntry>> listeners_;
-  uint64_t nextListenerId_ = 1;
+  ListenerList<Listener> listeners_;
 };
 
 }  // namespace pilvo::wayland

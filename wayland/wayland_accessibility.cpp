@@ -69,20 +69,20 @@ void WaylandAccessibility::activeToplevelChanged(ToplevelId toplevel,
   lastActiveApp_ = app;
   // A move inside the application, also when the previous toplevel closed.
   if (previous == toplevel || !previousApp || !previousApp->sameApplication(*app)) return;
-  // Copies: a callback may drop its own observer.
-  const auto observers = observers_;
-  for (const auto& watched : observers) {
-    if (watched->attached && watched->app.sameApplication(*app)) {
-      watched->callback(toplevel, kFocusedWindowChanged);
-    }
-  }
+  notifyObservers(*app, toplevel, kFocusedWindowChanged);
 }
 
 void WaylandAccessibility::titleChanged(ToplevelId toplevel, const RunningApp& app) {
+  notifyObservers(app, toplevel, kTitleChanged);
+}
+
+void WaylandAccessibility::notifyObservers(const RunningApp& app, ToplevelId toplevel,
+                                           std::string_view notification) {
+  // Copies: a callback may drop its own observer.
   const auto observers = observers_;
   for (const auto& watched : observers) {
     if (watched->attached && watched->app.sameApplication(app)) {
-      watched->callback(toplevel, kTitleChanged);
+      watched->callback(toplevel, notification);
     }
   }
 }

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <memory>
+#include <string_view>
 #include <vector>
 
 #include "agent/agent_platform.h"
@@ -42,6 +43,8 @@ class WaylandAccessibility final : public Accessibility {
 
   void activeToplevelChanged(ToplevelId toplevel, const std::optional<RunningApp>& app);
   void titleChanged(ToplevelId toplevel, const RunningApp& app);
+  // Tells the observers of `app` about `toplevel`.
+  void notifyObservers(const RunningApp& app, ToplevelId toplevel, std::string_view notification);
 
   ToplevelList& toplevels_;
   std::vector<std::shared_ptr<Watched>> observers_;

@@ -166,12 +166,6 @@ WaylandConnection::~WaylandConnection() {
   wl_display_disconnect(display_);
 }
 
-WaylandConnection::IdleProtocol WaylandConnection::idleProtocol() const {
-  if (extIdle_) return IdleProtocol::kExtIdleNotify;
-  if (kdeIdle_) return IdleProtocol::kKdeIdle;
-  return IdleProtocol::kNone;
-}
-
 bool WaylandConnection::watchIdle(double timeoutSeconds, std::function<void()> idled,
                                   std::function<void()> resumed) {
   if (lost_ || !seat_) return false;
@@ -182,10 +176,12 @@ bool WaylandConnection::watchIdle(double timeoutSeconds, std::function<void()> i
     if (extNotification_) ext_idle_notification_v1_destroy(extNotification_);
     extNotification_ = ext_idle_notifier_v1_get_idle_notification(extIdle_, timeoutMs, seat_);
     ext_idle_notification_v1_add_listener(extNotification_, &Callbacks::kExtIdleListener, this);
+    idleProtocolName_ = ext_idle_notifier_v1_interface.name;
   } else if (kdeIdle_) {
     if (kdeTimeout_) org_kde_kwin_idle_timeout_release(kdeTimeout_);
     kdeTimeout_ = org_kde_kwin_idle_get_idle_timeout(kdeIdle_, seat_, timeoutMs);
     org_kde_kwin_idle_timeout_add_listener(kdeTimeout_, &Callbacks::kKdeIdleListener, this);
+    idleProtocolName_ = org_kde_kwin_idle_interface.name;
   } else {
     return false;
   }
@@ -199,15 +195,6 @@ bool WaylandConnection::activate(ToplevelId toplevel) {
   if (it == handles_.end()) return false;
   zwlr_foreign_toplevel_handle_v1_activate(it->second->handle, seat_);
   flush();
-  return true;
-}
-
-bool WaylandConnection::roundtrip() {
-  if (lost_) return false;
-  if (wl_display_roundtrip(display_) < 0) {
-    lose();
-    return false;
-  }
   return true;
 }
 

@@ -32,8 +32,6 @@ namespace pilvo::wayland {
 
 class WaylandConnection {
  public:
-  enum class IdleProtocol { kNone, kExtIdleNotify, kKdeIdle };
-
   // Connects to `displayName` (empty: $WAYLAND_DISPLAY, else "wayland-0") and
   // reads the first list of toplevels. nullptr with `error` set when there is
   // no compositor or it does not offer the foreign-toplevel protocol.
@@ -45,19 +43,17 @@ class WaylandConnection {
   WaylandConnection& operator=(const WaylandConnection&) = delete;
 
   ToplevelList& toplevels() { return toplevels_; }
-  IdleProtocol idleProtocol() const;
   // Asks for notifications after `timeoutSeconds` without input and on the
   // next input after that. false when no idle protocol is offered.
   bool watchIdle(double timeoutSeconds, std::function<void()> idled, std::function<void()> resumed);
+  // The protocol watchIdle bound ("ext_idle_notifier_v1" or
+  // "org_kde_kwin_idle"); "none" before that or when it failed.
+  const std::string& idleProtocolName() const { return idleProtocolName_; }
   // Asks the compositor to activate the toplevel on our seat. false when the
   // toplevel is gone, there is no seat, or the connection is lost.
   bool activate(ToplevelId toplevel);
 
   void setLostHandler(std::function<void()> handler) { lostHandler_ = std::move(handler); }
-  bool lost() const { return lost_; }
-  // Waits (bounded by the compositor's answer) until every request sent so
-  // far has been handled and its events applied. false when lost.
-  bool roundtrip();
 
  private:
   struct HandleData;
@@ -81,6 +77,7 @@ class WaylandConnection {
   org_kde_kwin_idle_timeout* kdeTimeout_ = nullptr;
   std::function<void()> idled_;
   std::function<void()> resumed_;
+  std::string idleProtocolName_ = "none";
   std::map<ToplevelId, std::unique_ptr<HandleData>> handles_;
   std::unique_ptr<EventSource> watch_;
   std::function<void()> lostHandler_;

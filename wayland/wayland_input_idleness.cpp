@@ -32,7 +32,6 @@ void WaylandInputIdleness::forgetInputSoFar() {
 }
 
 void WaylandInputIdleness::idled() {
-  ++notificationsSeen_;
   const double now = clock_();
   idle_ = true;
   idledAt_ = now;
@@ -42,7 +41,6 @@ void WaylandInputIdleness::idled() {
 }
 
 void WaylandInputIdleness::resumed() {
-  ++notificationsSeen_;
   idle_ = false;
   forgotten_ = false;
 }

@@ -38,11 +38,6 @@ class WaylandInputIdleness final : public InputIdleness {
   void resumed();
   // No idle protocol is offered: every value stays 0 (never idle).
   void setAvailable(bool available) { available_ = available; }
-  bool available() const { return available_; }
-
-  double timeoutSeconds() const { return timeout_; }
-  // Notifications received (for the benchmark).
-  uint64_t notificationsSeen() const { return notificationsSeen_; }
 
  private:
   double timeout_;
@@ -54,7 +49,6 @@ class WaylandInputIdleness final : public InputIdleness {
   // until input after it is seen.
   bool forgotten_ = false;
   double forgottenAt_ = 0;
-  uint64_t notificationsSeen_ = 0;
 };
 
 }  // namespace pilvo::wayland

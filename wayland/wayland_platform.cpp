@@ -38,17 +38,4 @@ void WaylandPlatform::setConnectionLostHandler(std::function<void()> handler) {
   connection_->setLostHandler(std::move(handler));
 }
 
-std::string WaylandPlatform::idleProtocolName() const {
-  if (!idleness_->available()) return "none";
-  switch (connection_->idleProtocol()) {
-    case WaylandConnection::IdleProtocol::kExtIdleNotify:
-      return "ext_idle_notifier_v1";
-    case WaylandConnection::IdleProtocol::kKdeIdle:
-      return "org_kde_kwin_idle";
-    case WaylandConnection::IdleProtocol::kNone:
-      break;
-  }
-  return "none";
-}
-
 }  // namespace pilvo::wayland

@@ -40,13 +40,12 @@ class WaylandPlatform {
   InputIdleness& idleness() { return *idleness_; }
   Accessibility& accessibility() { return *accessibility_; }
   WaylandConnection& connection() { return *connection_; }
-  WaylandInputIdleness& waylandIdleness() { return *idleness_; }
 
   void setConnectionLostHandler(std::function<void()> handler);
 
   // The idle protocol in use, for the start-up log ("ext_idle_notifier_v1",
   // "org_kde_kwin_idle" or "none").
-  std::string idleProtocolName() const;
+  std::string idleProtocolName() const { return connection_->idleProtocolName(); }
   // Things that work less well than they should, for the log.
   const std::vector<std::string>& warnings() const { return warnings_; }
 

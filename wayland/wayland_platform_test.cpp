@@ -7,8 +7,6 @@
 #include <glib.h>
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-
 #include "common/glib_event_loop.h"
 #include "testing/sway_session.h"
 #include "testing/temp_dir.h"
@@ -53,7 +51,7 @@ TEST_F(WaylandPlatformTest, IdleNotificationsFollowInputOfEveryKind) {
   EXPECT_GE(idle, kIdleTimeout);
   EXPECT_LT(idle, 5.0);
 
-  ASSERT_EQ(std::system("timeout 5 wtype -k Shift_L >/dev/null 2>&1"), 0);
+  ASSERT_EQ(pilvo::testing::shellStatus("wtype -k Shift_L"), 0);
   EXPECT_TRUE(pumpUntil([&] { return idleness.secondsSinceLastEvent(InputKind::kKeyDown) == 0; }))
       << "a key press (even a modifier: the compositor counts every input) did not end idleness";
   EXPECT_TRUE(pumpUntil([&] { return idleness.secondsSinceLastEvent(InputKind::kKeyDown) > 0; }))

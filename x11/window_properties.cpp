@@ -5,6 +5,23 @@
 #include "common/utf8.h"
 
 namespace pilvo::x11 {
+namespace {
+
+// EWMH: the first type in the list that the reader knows is the one to use.
+// 0 when the list names no type known here.
+uint32_t firstKnownType(const std::vector<uint32_t>& types, const WindowTypeAtoms& atoms) {
+  for (const uint32_t type : types) {
+    if (type == 0) continue;
+    if (type == atoms.normal || type == atoms.dialog || type == atoms.utility ||
+        type == atoms.dock || type == atoms.desktop || type == atoms.toolbar ||
+        type == atoms.menu || type == atoms.splash) {
+      return type;
+    }
+  }
+  return 0;
+}
+
+}  // namespace
 
 WmClass parseWmClass(const RawProperty& property) {
   WmClass out;
@@ -50,15 +67,8 @@ std::string latin1ToUtf8(std::string_view bytes) {
 }
 
 bool isDesktopOrDockWindow(const std::vector<uint32_t>& types, const WindowTypeAtoms& atoms) {
-  for (const uint32_t type : types) {
-    if (type == 0) continue;
-    if (type == atoms.desktop || type == atoms.dock) return true;
-    if (type == atoms.normal || type == atoms.dialog || type == atoms.utility ||
-        type == atoms.toolbar || type == atoms.menu || type == atoms.splash) {
-      return false;
-    }
-  }
-  return false;
+  const uint32_t type = firstKnownType(types, atoms);
+  return type != 0 && (type == atoms.desktop || type == atoms.dock);
 }
 
 bool isTaskbarWindow(const std::vector<uint32_t>& types, const std::vector<uint32_t>& states,
@@ -67,16 +77,7 @@ bool isTaskbarWindow(const std::vector<uint32_t>& types, const std::vector<uint3
     return atom != 0 && std::find(list.begin(), list.end(), atom) != list.end();
   };
   if (has(states, atoms.skipTaskbar)) return false;
-  // EWMH: the first type in the list that the reader knows is the one to use.
-  for (const uint32_t type : types) {
-    if (type == 0) continue;
-    if (type == atoms.normal) return true;
-    if (type == atoms.dialog || type == atoms.utility || type == atoms.dock ||
-        type == atoms.desktop || type == atoms.toolbar || type == atoms.menu ||
-        type == atoms.splash) {
-      return false;
-    }
-  }
+  if (const uint32_t type = firstKnownType(types, atoms)) return type == atoms.normal;
   // No known type: normal, unless transient (then it counts as a dialog).
   return !transient;
 }

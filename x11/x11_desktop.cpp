@@ -15,19 +15,6 @@ namespace {
 // or task switcher: window managers honour these without focus-stealing checks.
 constexpr long kSourcePager = 2;
 
-class ListenerHandle final : public EventSource {
- public:
-  ListenerHandle(std::shared_ptr<bool> alive, std::function<void()> remove)
-      : alive_(std::move(alive)), remove_(std::move(remove)) {}
-  ~ListenerHandle() override {
-    if (*alive_) remove_();
-  }
-
- private:
-  std::shared_ptr<bool> alive_;
-  std::function<void()> remove_;
-};
-
 }  // namespace
 
 X11Desktop::X11Desktop(XConnection& connection, const DesktopEntryIndex& index)
@@ -52,25 +39,7 @@ X11Desktop::~X11Desktop() {
 }
 
 std::unique_ptr<EventSource> X11Desktop::addListener(Listener listener) {
-  const uint64_t id = nextListenerId_++;
-  listeners_[id] = std::make_shared<ListenerEntry>(ListenerEntry{std::move(listener)});
-  return std::make_unique<ListenerHandle>(alive_, [this, id] {
-    auto it = listeners_.find(id);
-    if (it == listeners_.end()) return;
-    it->second->active = false;
-    listeners_.erase(it);
-  });
-}
-
-template <typename F>
-void X11Desktop::notify(F&& call) {
-  std::vector<std::shared_ptr<ListenerEntry>> snapshot;
-  for (const auto& [id, entry] : listeners_) snapshot.push_back(entry);
-  const auto alive = alive_;
-  for (const auto& entry : snapshot) {
-    if (!*alive) return;  // a listener destroyed the desktop
-    if (entry->active) call(entry->listener);
-  }
+  return listeners_.add(std::move(listener));
 }
 
 void X11Desktop::onEvent(XEvent& event) {
@@ -144,7 +113,7 @@ void X11Desktop::refreshClientList() {
     it = keep ? std::next(it) : windows_.erase(it);
   }
   for (const Window window : removed) {
-    notify([&](Listener& l) {
+    listeners_.forEach([&](Listener& l) {
       if (l.windowRemoved) l.windowRemoved(window);
     });
   }
@@ -160,7 +129,7 @@ void X11Desktop::refreshClientList() {
     RunningApp app = makeApp(key, None, false);
     it = apps_.erase(it);
     if (!reported) {
-      notify([&](Listener& l) {
+      listeners_.forEach([&](Listener& l) {
         if (l.appTerminated) l.appTerminated(app);
       });
     }
@@ -189,12 +158,12 @@ void X11Desktop::refreshClientList() {
     if (state == apps_.end()) {
       apps_[key] = AppState{.localizedName = info.localizedName};
       const RunningApp app = makeApp(key, window, true);
-      notify([&](Listener& l) {
+      listeners_.forEach([&](Listener& l) {
         if (l.appLaunched) l.appLaunched(app);
       });
     }
     const RunningApp app = makeApp(key, window, false);
-    notify([&](Listener& l) {
+    listeners_.forEach([&](Listener& l) {
       if (l.windowAdded) l.windowAdded(window, app);
     });
   }
@@ -217,7 +186,7 @@ void X11Desktop::refreshActiveWindow() {
     }
   }
   const std::optional<RunningApp> app = applicationOf(window);
-  notify([&](Listener& l) {
+  listeners_.forEach([&](Listener& l) {
     if (l.activeWindowChanged) l.activeWindowChanged(window, app);
   });
 }
@@ -327,7 +296,7 @@ void X11Desktop::processExited(int32_t pid) {
     ended.push_back(makeApp(key, None, false));
   }
   for (const RunningApp& app : ended) {
-    notify([&](Listener& l) {
+    listeners_.forEach([&](Listener& l) {
       if (l.appTerminated) l.appTerminated(app);
     });
   }

@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "common/listener_list.h"
 #include "common/running_app.h"
 #include "identity/desktop_entry_index.h"
 #include "x11/window_reader.h"
@@ -94,11 +95,6 @@ class X11Desktop {
     std::optional<std::string> localizedName;
     bool terminated = false;
   };
-  struct ListenerEntry {
-    Listener listener;
-    bool active = true;
-  };
-
   void onEvent(XEvent& event);
   void refreshClientList();
   void refreshActiveWindow();
@@ -108,8 +104,6 @@ class X11Desktop {
   bool allProcessesExited(const AppKey& key) const;
   void watchProcess(int32_t pid);
   void processExited(int32_t pid);
-  template <typename F>
-  void notify(F&& call);
 
   XConnection& connection_;
   const DesktopEntryIndex& index_;
@@ -124,8 +118,7 @@ class X11Desktop {
   // Processes of listed windows that have exited.
   std::set<int32_t> exitedPids_;
   Window active_ = None;
-  std::map<uint64_t, std::shared_ptr<ListenerEntry>> listeners_;
-  uint64_t nextListenerId_ = 1;
+  ListenerList<Listener> listeners_;
   std::unique_ptr<EventSource> eventHandler_;
   std::shared_ptr<bool> alive_;
 };

@@ -2,8 +2,6 @@
 
 #include <glib.h>
 
-#include <vector>
-
 namespace pilvo::x11 {
 namespace {
 
@@ -16,28 +14,6 @@ std::map<Display*, XConnection*>& registry() {
 }
 XErrorHandler previousErrorHandler = nullptr;
 XIOErrorHandler previousIoErrorHandler = nullptr;
-
-}  // namespace
-
-struct XConnection::Handler {
-  EventHandler fn;
-  bool active = true;
-};
-
-namespace {
-
-class HandlerHandle final : public EventSource {
- public:
-  HandlerHandle(std::shared_ptr<bool> alive, std::function<void()> remove)
-      : alive_(std::move(alive)), remove_(std::move(remove)) {}
-  ~HandlerHandle() override {
-    if (*alive_) remove_();
-  }
-
- private:
-  std::shared_ptr<bool> alive_;
-  std::function<void()> remove_;
-};
 
 }  // namespace
 
@@ -133,16 +109,7 @@ Atom XConnection::atom(const char* name) {
 }
 
 std::unique_ptr<EventSource> XConnection::addEventHandler(EventHandler handler) {
-  const uint64_t id = nextHandlerId_++;
-  auto entry = std::make_shared<Handler>();
-  entry->fn = std::move(handler);
-  handlers_[id] = entry;
-  return std::make_unique<HandlerHandle>(alive_, [this, id] {
-    auto it = handlers_.find(id);
-    if (it == handlers_.end()) return;
-    it->second->active = false;
-    handlers_.erase(it);
-  });
+  return handlers_.add(std::move(handler));
 }
 
 bool XConnection::onReadable(IoCondition condition) {
@@ -177,12 +144,9 @@ void XConnection::dispatchPending() {
     // Extension data of generic events (XInput 2) is fetched once, here, and
     // freed after every handler has seen it.
     const bool cookie = event.type == GenericEvent && XGetEventData(display_, &event.xcookie);
-    std::vector<std::shared_ptr<Handler>> snapshot;
-    snapshot.reserve(handlers_.size());
-    for (const auto& [id, handler] : handlers_) snapshot.push_back(handler);
-    for (const auto& handler : snapshot) {
-      if (handler->active && !lost_) handler->fn(event);
-    }
+    handlers_.forEach([&](EventHandler& handler) {
+      if (!lost_) handler(event);
+    });
     if (cookie) XFreeEventData(display_, &event.xcookie);
   }
   dispatching_ = false;

@@ -27,6 +27,7 @@
 #include <string>
 
 #include "common/event_loop.h"
+#include "common/listener_list.h"
 #include "x11/window_properties.h"
 
 namespace pilvo::x11 {
@@ -112,13 +113,11 @@ class XConnection {
   static int handleIoError(Display* display);
   static void handleIoErrorExit(Display* display, void* data);
 
-  struct Handler;
   EventLoop& loop_;
   Display* display_;
   Window root_;
   std::map<std::string, Atom> atoms_;
-  std::map<uint64_t, std::shared_ptr<Handler>> handlers_;
-  uint64_t nextHandlerId_ = 1;
+  ListenerList<EventHandler> handlers_;
   std::map<Window, std::map<int, int>> maskCounts_;
   std::unique_ptr<EventSource> fdWatch_;
   bool drainPosted_ = false;
