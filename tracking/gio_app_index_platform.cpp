@@ -4,6 +4,7 @@
 #include <gio/gio.h>
 
 #include "common/utf8.h"
+#include "identity/desktop_entry_index.h"
 #include "tracking/app_index_service.h"
 
 namespace pilvo::tracking {
@@ -38,9 +39,7 @@ std::vector<AppCandidate> GioAppIndexPlatform::systemApplications() {
 }
 
 std::vector<std::string> GioAppIndexPlatform::dataDirectories() {
-  std::vector<std::string> dirs{g_get_user_data_dir()};
-  for (const gchar* const* dir = g_get_system_data_dirs(); *dir; ++dir) dirs.emplace_back(*dir);
-  return dirs;
+  return DesktopEntryIndex::environmentDataDirs();
 }
 
 std::vector<std::string> GioAppIndexPlatform::currentDesktops() {
