@@ -20,11 +20,6 @@ struct FileError {
   bool ok() const { return code.empty(); }
 };
 
-// Writes `text` to `path` through a temporary file beside it and a rename, so
-// readers see the old or the new content, never a part; the file ends 0600.
-// Empty on success, else the system's description.
-std::string writeFileAtomically(const std::string& path, const std::string& text);
-
 class InterfaceFiles {
  public:
   explicit InterfaceFiles(std::string preferencesPath);
