@@ -16,18 +16,12 @@ std::string InterfaceFiles::defaultPreferencesPath() {
   return std::string(g_get_user_config_dir()) + "/pilvo/interface.json";
 }
 
-void InterfaceFiles::allowPath(const std::string& path) {
-  std::lock_guard lock(mutex_);
-  allowed_.insert(path);
-}
+void InterfaceFiles::allowPath(const std::string& path) { allowed_.insert(path); }
 
 FileError InterfaceFiles::writeTextFile(const std::string& path, const std::string& text) {
-  {
-    std::lock_guard lock(mutex_);
-    if (!allowed_.count(path)) {
-      return {kPathNotAllowedCode,
-              "Only a path chosen in the save dialog (showSavePanel) may be written"};
-    }
+  if (!allowed_.count(path)) {
+    return {kPathNotAllowedCode,
+            "Only a path chosen in the save dialog (showSavePanel) may be written"};
   }
   const std::string error = writePrivateFile(path, text);
   if (!error.empty()) return {kWriteFailedCode, error};

@@ -3,7 +3,6 @@
 // save dialog of this session. No other path is reachable from the page.
 #pragma once
 
-#include <mutex>
 #include <set>
 #include <string>
 
@@ -38,7 +37,6 @@ class InterfaceFiles {
 
  private:
   std::string preferencesPath_;
-  mutable std::mutex mutex_;
   std::set<std::string> allowed_;
 };
 
