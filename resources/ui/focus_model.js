@@ -451,10 +451,13 @@ export class FocusModel {
     return out;
   }
 
-  /** Applications of the day holding `now` by active minutes, most first. */
-  topApps(nowMs, limit = 5) {
+  /**
+   * Applications of the day holding `now` by active minutes, most first. `pieces` is
+   * timeline(now) when the caller has it already.
+   */
+  topApps(nowMs, limit = 5, pieces = this.timeline(nowMs)) {
     const totals = new Map();
-    for (const piece of this.timeline(nowMs)) {
+    for (const piece of pieces) {
       totals.set(piece.bundleId, (totals.get(piece.bundleId) ?? 0) + piece.end - piece.start);
     }
     return [...totals]
