@@ -79,12 +79,6 @@ export class FocusModel {
   get workApp() {
     return this.workApp_;
   }
-  get idle() {
-    return this.idle_;
-  }
-  get paused() {
-    return this.paused_;
-  }
   titleOf(bundleId) {
     return this.titles_.get(bundleId) ?? null;
   }
