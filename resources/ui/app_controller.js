@@ -3,7 +3,7 @@
 // It reaches the host only through the channel classes it is given, and time only through the
 // clock it is given, so tests run it against fakes.
 
-import { FocusModel, kOwnBundleId } from './focus_model.js';
+import { FocusModel, isoSeconds, kOwnBundleId } from './focus_model.js';
 import { NudgePolicy } from './nudge_policy.js';
 
 export const kPollMs = 5000;
@@ -418,7 +418,7 @@ export class AppController {
    * older rows are marked taken with the rest (by id) without crossing the bridge.
    */
   async startingPoint_() {
-    const since = new Date(this.model.horizon(this.clock_.now())).toISOString().replace(/\.\d{3}Z$/, 'Z');
+    const since = isoSeconds(this.model.horizon(this.clock_.now()));
     const first = await this.quietly_(this.activity_, 'firstIdSince', { since });
     return Number.isInteger(first) && first > 0 ? first - 1 : 0;
   }

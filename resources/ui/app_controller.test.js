@@ -1,12 +1,11 @@
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { AppController, kPollMs } from './app_controller.js';
-import { FocusModel } from './focus_model.js';
+import { FocusModel, isoSeconds } from './focus_model.js';
 import { ChannelError, FakeClock, FakeHost, settle } from './testing/fake_channels.js';
 
 const kStart = Date.parse('2026-12-07T09:00:00Z');
 const kMin = 60 * 1000;
-const iso = (ms) => new Date(ms).toISOString().replace(/\.\d{3}Z$/, 'Z');
 const utcDay = (ms) => ms - (ms % 86400000);
 
 // A host whose activity store the test appends to, like the agent does.
@@ -15,7 +14,7 @@ function setup({ preferences = {}, rows = [] } = {}) {
   const clock = new FakeClock(kStart);
   const store = { rows: [], synced: 0, prefs: preferences };
   const append = (type, bundleId, at = clock.now()) =>
-    store.rows.push({ id: store.rows.length + 1, timestamp: iso(at), type, bundleId, windowTitle: null, synced: false });
+    store.rows.push({ id: store.rows.length + 1, timestamp: isoSeconds(at), type, bundleId, windowTitle: null, synced: false });
   for (const [minute, type, bundleId] of rows) append(type, bundleId, kStart + minute * kMin);
   host.on('com.pilvo/activity', 'eventsAfter', ({ afterId, limit }) => {
     if (!(limit >= 1 && limit <= 5000)) throw new ChannelError('INVALID_ARGS');

@@ -14,6 +14,11 @@ export const kStretchBonusMax = 20;
 
 const kMinute = 60 * 1000;
 
+/** `ms` as the agent stamps its rows: ISO 8601 in UTC, to the second ("2026-12-07T09:00:00Z"). */
+export function isoSeconds(ms) {
+  return new Date(ms).toISOString().replace(/\.\d{3}Z$/, 'Z');
+}
+
 /** Local midnight at or before `ms`. */
 export function localDayStart(ms) {
   const d = new Date(ms);
