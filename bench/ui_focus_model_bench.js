@@ -4,7 +4,7 @@
 // title changes within them, switch storms, and idle gaps.
 
 import { performance } from 'node:perf_hooks';
-import { FocusModel } from '../resources/ui/focus_model.js';
+import { FocusModel, isoSeconds } from '../resources/ui/focus_model.js';
 import { AppController } from '../resources/ui/app_controller.js';
 import { FakeClock, FakeHost, settle } from '../resources/ui/testing/fake_channels.js';
 
@@ -15,7 +15,6 @@ const end = Date.parse('2026-12-07T18:00:00Z');
 
 let state = 7;
 const random = () => ((state = (state * 1103515245 + 12345) % 2147483648) / 2147483648);
-const iso = (ms) => new Date(ms).toISOString().replace(/\.\d{3}Z$/, 'Z');
 
 function dayRows(dayStart, firstId) {
   const rows = [];
@@ -34,7 +33,7 @@ function dayRows(dayStart, firstId) {
     } else if (r < 0.252) {
       type = 'active';
     }
-    rows.push({ id: firstId + i, timestamp: iso(t), type, bundleId: app, windowTitle: `Title ${i % 97}`, synced: false });
+    rows.push({ id: firstId + i, timestamp: isoSeconds(t), type, bundleId: app, windowTitle: `Title ${i % 97}`, synced: false });
   }
   return rows;
 }

@@ -243,4 +243,10 @@ json valueToJson(const Value& value) {
       value.storage());
 }
 
+Json errorToJson(const FlutterError& error) {
+  return Json{{"code", error.code},
+              {"message", error.message ? Json(*error.message) : Json(nullptr)},
+              {"details", valueToJson(error.details)}};
+}
+
 }  // namespace pilvo::channels

@@ -18,6 +18,7 @@
 #include <string>
 #include <string_view>
 
+#include "channels/method_types.h"
 #include "channels/value.h"
 
 namespace pilvo::channels {
@@ -29,5 +30,7 @@ std::optional<Value> valueFromJson(const Json& json, std::string* error);
 // Parses JSON text first; `error` says what is wrong with it.
 std::optional<Value> valueFromJsonText(std::string_view text, std::string* error);
 Json valueToJson(const Value& value);
+// An error answer as {"code": ..., "message": ... or null, "details": ...}.
+Json errorToJson(const FlutterError& error);
 
 }  // namespace pilvo::channels

@@ -63,12 +63,6 @@ void printLine(const Json& j) {
   std::fflush(stdout);
 }
 
-Json errorJson(const FlutterError& e) {
-  return Json{{"code", e.code},
-              {"message", e.message ? Json(*e.message) : Json(nullptr)},
-              {"details", valueToJson(e.details)}};
-}
-
 int connectionProblem(const std::string& what) {
   std::fprintf(stderr, "pilvoctl: %s\n", what.c_str());
   return kExitConnection;
@@ -124,7 +118,7 @@ int runCall(BridgeClient& client, const Options& o) {
       return kExitOk;
     }
     if (const FlutterError* e = std::get_if<FlutterError>(&*response.value)) {
-      printLine(errorJson(*e));
+      printLine(errorToJson(*e));
       return kExitChannelError;
     }
     std::fprintf(stderr,
@@ -155,7 +149,7 @@ bool printIncoming(const Frame& frame, std::set<std::string>& ended) {
       printLine(Json{{"channel", channel}, {"event", valueToJson(*v)}});
     } else {
       printLine(
-          Json{{"channel", channel}, {"error", errorJson(std::get<FlutterError>(*event.value))}});
+          Json{{"channel", channel}, {"error", errorToJson(std::get<FlutterError>(*event.value))}});
     }
     return true;
   }

@@ -62,6 +62,19 @@ int openPrivateFile(const std::string& path, int flags) {
   return fd;
 }
 
+std::string writePrivateFile(const std::string& path, std::string_view text) {
+  GError* error = nullptr;
+  if (g_file_set_contents_full(path.c_str(), text.data(), static_cast<gssize>(text.size()),
+                               static_cast<GFileSetContentsFlags>(G_FILE_SET_CONTENTS_CONSISTENT |
+                                                                  G_FILE_SET_CONTENTS_DURABLE),
+                               0600, &error)) {
+    return {};
+  }
+  std::string message = error ? error->message : "unknown error";
+  g_clear_error(&error);
+  return message;
+}
+
 void restrictToOwner(const std::string& path) {
   struct stat st {};
   if (stat(path.c_str(), &st) == 0 && (st.st_mode & 0777) != 0600) chmod(path.c_str(), 0600);

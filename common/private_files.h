@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace pilvo {
 
@@ -22,6 +23,13 @@ std::string makeSharedDirectory(const std::string& path);
 // its owner may read or write: created 0600, an existing file tightened to
 // 0600. Returns the descriptor, or -1 with errno set.
 int openPrivateFile(const std::string& path, int flags);
+
+// Replaces `path` with `text` through a temporary file beside it, synced to
+// disk, and a rename, so readers see the old or the new content, never a
+// part, even after a crash; the file ends 0600. The directory must exist (it
+// is not created). Returns an empty string on success, otherwise the system's
+// description of the error.
+std::string writePrivateFile(const std::string& path, std::string_view text);
 
 // Tightens an existing file to 0600; a missing file is fine.
 void restrictToOwner(const std::string& path);

@@ -63,14 +63,10 @@ std::string DefaultsStore::setString(const std::string& key, const std::string& 
   g_key_file_set_string(file.get(), kGroup, key.c_str(), value.c_str());
   gsize length = 0;
   gchar* data = g_key_file_to_data(file.get(), &length, nullptr);
-  const bool written = g_file_set_contents_full(
-      path_.c_str(), data, static_cast<gssize>(length),
-      static_cast<GFileSetContentsFlags>(G_FILE_SET_CONTENTS_CONSISTENT |
-                                         G_FILE_SET_CONTENTS_ONLY_EXISTING),
-      0600, &error);
+  const std::string writeError = writePrivateFile(path_, std::string_view(data, length));
   g_free(data);
-  if (!written) {
-    return "cannot write " + path_ + ": " + takeMessage(error) +
+  if (!writeError.empty()) {
+    return "cannot write " + path_ + ": " + writeError +
            "; check that the directory is writable and the disk is not full";
   }
   restrictToOwner(path_);

@@ -22,8 +22,43 @@ std::string asciiLower(std::string_view s) {
   return out;
 }
 
-std::optional<std::string> keyString(GKeyFile* file, const char* key, const char* locale,
-                                     bool localized) {
+bool keyBool(GKeyFile* file, const char* key) {
+  return g_key_file_get_boolean(file, kGroup, key, nullptr) != FALSE;
+}
+
+void listDesktopFilesInto(const std::string& dir, const std::string& prefix, int depth,
+                          std::vector<DesktopFile>& out) {
+  GDir* handle = g_dir_open(dir.c_str(), 0, nullptr);
+  if (!handle) return;  // an absent directory is normal
+  std::vector<std::string> names;
+  while (const gchar* name = g_dir_read_name(handle)) names.emplace_back(name);
+  g_dir_close(handle);
+  std::sort(names.begin(), names.end());
+
+  for (const std::string& name : names) {
+    gchar* built = g_build_filename(dir.c_str(), name.c_str(), nullptr);
+    std::string path = built;
+    g_free(built);
+    if (g_file_test(path.c_str(), G_FILE_TEST_IS_DIR)) {
+      if (depth < kMaxDepth) listDesktopFilesInto(path, prefix + name + "-", depth + 1, out);
+      continue;
+    }
+    if (name.size() <= kDesktopSuffix.size() || !name.ends_with(kDesktopSuffix)) continue;
+    out.push_back({repairUtf8(prefix + name.substr(0, name.size() - kDesktopSuffix.size())),
+                   std::move(path)});
+  }
+}
+
+}  // namespace
+
+std::vector<DesktopFile> listDesktopFiles(const std::string& applicationsDir) {
+  std::vector<DesktopFile> out;
+  listDesktopFilesInto(applicationsDir, "", 0, out);
+  return out;
+}
+
+std::optional<std::string> desktopEntryString(GKeyFile* file, const char* key, bool localized,
+                                              const char* locale) {
   gchar* value = localized ? g_key_file_get_locale_string(file, kGroup, key, locale, nullptr)
                            : g_key_file_get_string(file, kGroup, key, nullptr);
   if (!value) return std::nullopt;
@@ -31,12 +66,6 @@ std::optional<std::string> keyString(GKeyFile* file, const char* key, const char
   g_free(value);
   return out;
 }
-
-bool keyBool(GKeyFile* file, const char* key) {
-  return g_key_file_get_boolean(file, kGroup, key, nullptr) != FALSE;
-}
-
-}  // namespace
 
 DesktopEntryIndex::DesktopEntryIndex(const std::vector<std::string>& dataDirs, const char* locale)
     : dataDirs_(dataDirs) {
@@ -57,7 +86,9 @@ void DesktopEntryIndex::scan() {
   for (const std::string& dir : dataDirs_) {
     if (dir.empty()) continue;
     gchar* applications = g_build_filename(dir.c_str(), "applications", nullptr);
-    scanDirectory(applications, "", locale, 0);
+    for (const DesktopFile& desktopFile : listDesktopFiles(applications)) {
+      readEntry(desktopFile, locale);
+    }
     g_free(applications);
   }
   for (const auto& [id, entry] : byId_) {
@@ -79,48 +110,29 @@ DesktopEntryIndex DesktopEntryIndex::fromEnvironment() {
   return DesktopEntryIndex(environmentDataDirs());
 }
 
-void DesktopEntryIndex::scanDirectory(const std::string& applicationsDir, const std::string& prefix,
-                                      const char* locale, int depth) {
-  GDir* dir = g_dir_open(applicationsDir.c_str(), 0, nullptr);
-  if (!dir) return;  // an absent directory is normal
-  std::vector<std::string> names;
-  while (const gchar* name = g_dir_read_name(dir)) names.emplace_back(name);
-  g_dir_close(dir);
-  std::sort(names.begin(), names.end());
+void DesktopEntryIndex::readEntry(const DesktopFile& desktopFile, const char* locale) {
+  const std::string& id = desktopFile.id;
+  if (claimed_.contains(id)) return;
 
-  for (const std::string& name : names) {
-    gchar* path = g_build_filename(applicationsDir.c_str(), name.c_str(), nullptr);
-    const std::string filePath = path;
-    g_free(path);
-    if (g_file_test(filePath.c_str(), G_FILE_TEST_IS_DIR)) {
-      if (depth < kMaxDepth) scanDirectory(filePath, prefix + name + "-", locale, depth + 1);
-      continue;
-    }
-    if (name.size() <= kDesktopSuffix.size() || !name.ends_with(kDesktopSuffix)) continue;
-    std::string id = repairUtf8(prefix + name.substr(0, name.size() - kDesktopSuffix.size()));
-    if (claimed_.contains(id)) continue;
-
-    GKeyFile* file = g_key_file_new();
-    if (!g_key_file_load_from_file(file, filePath.c_str(), G_KEY_FILE_KEEP_TRANSLATIONS, nullptr) ||
-        !g_key_file_has_group(file, kGroup)) {
-      g_key_file_free(file);
-      continue;  // unreadable or not an entry: a lower directory may still supply the ID
-    }
-    claimed_.emplace(id, true);
-    const std::optional<std::string> type =
-        keyString(file, G_KEY_FILE_DESKTOP_KEY_TYPE, locale, false);
-    if (!keyBool(file, G_KEY_FILE_DESKTOP_KEY_HIDDEN) && type == "Application") {
-      DesktopEntry entry;
-      entry.id = id;
-      entry.name = keyString(file, G_KEY_FILE_DESKTOP_KEY_NAME, locale, true).value_or("");
-      entry.startupWmClass =
-          keyString(file, G_KEY_FILE_DESKTOP_KEY_STARTUP_WM_CLASS, locale, false);
-      entry.noDisplay = keyBool(file, G_KEY_FILE_DESKTOP_KEY_NO_DISPLAY);
-      entry.path = filePath;
-      byId_.emplace(id, std::move(entry));
-    }
+  GKeyFile* file = g_key_file_new();
+  if (!g_key_file_load_from_file(file, desktopFile.path.c_str(), G_KEY_FILE_KEEP_TRANSLATIONS,
+                                 nullptr) ||
+      !g_key_file_has_group(file, kGroup)) {
     g_key_file_free(file);
+    return;  // unreadable or not an entry: a lower directory may still supply the ID
   }
+  claimed_.emplace(id, true);
+  const std::optional<std::string> type = desktopEntryString(file, G_KEY_FILE_DESKTOP_KEY_TYPE);
+  if (!keyBool(file, G_KEY_FILE_DESKTOP_KEY_HIDDEN) && type == "Application") {
+    DesktopEntry entry;
+    entry.id = id;
+    entry.name = desktopEntryString(file, G_KEY_FILE_DESKTOP_KEY_NAME, true, locale).value_or("");
+    entry.startupWmClass = desktopEntryString(file, G_KEY_FILE_DESKTOP_KEY_STARTUP_WM_CLASS);
+    entry.noDisplay = keyBool(file, G_KEY_FILE_DESKTOP_KEY_NO_DISPLAY);
+    entry.path = desktopFile.path;
+    byId_.emplace(id, std::move(entry));
+  }
+  g_key_file_free(file);
 }
 
 const DesktopEntry* DesktopEntryIndex::findById(std::string_view id) const {

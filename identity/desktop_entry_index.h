@@ -10,8 +10,27 @@
 #include <vector>
 
 typedef struct _GDesktopAppInfo GDesktopAppInfo;
+typedef struct _GKeyFile GKeyFile;
 
 namespace pilvo {
+
+// One *.desktop file below an applications folder.
+struct DesktopFile {
+  // The desktop-file ID without ".desktop" (see DesktopEntry::id), valid UTF-8.
+  std::string id;
+  std::string path;
+};
+
+// Every *.desktop file below `applicationsDir` in walk order: names in byte
+// order, a sub-folder's files in its place, at most a few folders deep (so a
+// symlink loop ends). An absent or unreadable folder lists nothing.
+std::vector<DesktopFile> listDesktopFiles(const std::string& applicationsDir);
+
+// The value of `key` in the file's desktop entry group, repaired to valid
+// UTF-8; `localized` reads the translation for `locale` (nullptr: the process
+// locale). nullopt when the key is missing.
+std::optional<std::string> desktopEntryString(GKeyFile* file, const char* key,
+                                              bool localized = false, const char* locale = nullptr);
 
 struct DesktopEntry {
   // Desktop-file ID without ".desktop": the path below applications/ with "/"
@@ -60,8 +79,7 @@ class DesktopEntryIndex {
 
  private:
   void scan();
-  void scanDirectory(const std::string& applicationsDir, const std::string& prefix,
-                     const char* locale, int depth);
+  void readEntry(const DesktopFile& desktopFile, const char* locale);
 
   std::vector<std::string> dataDirs_;
   std::optional<std::string> locale_;

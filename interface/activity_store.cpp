@@ -7,6 +7,8 @@
 #include <cstring>
 #include <memory>
 
+#include "agent/constants.h"
+
 namespace pilvo::interface {
 namespace {
 
@@ -78,7 +80,8 @@ ActivityStore::ActivityStore(std::string path, int busyTimeoutMs)
     : path_(std::move(path)), busyTimeoutMs_(busyTimeoutMs) {}
 
 std::string ActivityStore::defaultPath() {
-  return std::string(g_get_user_data_dir()) + "/pilvo/agent_events.db";
+  return std::string(g_get_user_data_dir()) + "/" + agent::kSupportDirName + "/" +
+         agent::kDbFileName;
 }
 
 std::variant<std::vector<ActivityRow>, StoreError> ActivityStore::eventsAfter(int64_t afterId,

@@ -47,16 +47,20 @@ class InterfaceChannelsTest : public ::testing::Test {
     EXPECT_TRUE(reply->has_value());
     return *channels::decodeMethodResponse(reply->value_or(channels::Bytes{})).value;
   }
-  Value firstIdSince(const std::string& since) {
-    auto response = call(kActivityChannelName, "firstIdSince", makeMap({{"since", since}}));
+  // The answer's value, or "error: <code>" so that a failure shows in the comparison.
+  static Value valueOrError(const MethodResponse& response) {
     auto* value = std::get_if<Value>(&response);
     return value ? *value : Value("error: " + errorCode(response));
   }
+  Value firstIdSince(const std::string& since) {
+    return valueOrError(call(kActivityChannelName, "firstIdSince", makeMap({{"since", since}})));
+  }
   Value rows(int64_t afterId, Value limit = {}) {
-    auto response = call(kActivityChannelName, "eventsAfter",
-                         makeMap({{"afterId", Value::integer(afterId)}, {"limit", limit}}));
-    auto* value = std::get_if<Value>(&response);
-    return value ? *value : Value("error: " + errorCode(response));
+    return valueOrError(call(kActivityChannelName, "eventsAfter",
+                             makeMap({{"afterId", Value::integer(afterId)}, {"limit", limit}})));
+  }
+  MethodResponse mark(int upToId) {
+    return call(kActivityChannelName, "markSynced", makeMap({{"upToId", upToId}}));
   }
   std::unique_ptr<agent::AgentDatabase> openAgentStore() {
     return std::make_unique<agent::AgentDatabase>(dir_.file("data/pilvo"), logger_, loop_);
@@ -72,8 +76,7 @@ class InterfaceChannelsTest : public ::testing::Test {
 
 TEST_F(InterfaceChannelsTest, PagesOfRowsAndMarkingThemSyncedWhileTheAgentWrites) {
   EXPECT_EQ(rows(0), Value(ValueList{}));  // no store yet: nothing, and nothing created
-  EXPECT_EQ(call(kActivityChannelName, "markSynced", makeMap({{"upToId", 5}})),
-            MethodResponse(Value(0)));
+  EXPECT_EQ(mark(5), MethodResponse(Value(0)));
   EXPECT_EQ(firstIdSince("2000-01-01T00:00:00Z"), Value());
   EXPECT_EQ(testing::fileMode(storePath()), -1);
 
@@ -102,9 +105,8 @@ TEST_F(InterfaceChannelsTest, PagesOfRowsAndMarkingThemSyncedWhileTheAgentWrites
   EXPECT_EQ(firstIdSince(second), Value(2));
   EXPECT_EQ(firstIdSince("9999-01-01T00:00:00Z"), Value());
 
-  EXPECT_EQ(call(kActivityChannelName, "markSynced", makeMap({{"upToId", 2}})),
-            MethodResponse(Value(2)));
-  EXPECT_EQ(call(kActivityChannelName, "markSynced", makeMap({{"upToId", 3}})),
+  EXPECT_EQ(mark(2), MethodResponse(Value(2)));
+  EXPECT_EQ(mark(3),
             MethodResponse(Value(1)));  // only rows not marked before count
   EXPECT_EQ(*(*rows(0).asList())[2].find("synced"), Value(true));
   // The agent keeps writing with the host's connections coming and going.
@@ -143,8 +145,7 @@ TEST_F(InterfaceChannelsTest, AStoreLockedLongerThanTheTimeoutIsAnErrorNotAHang)
   sqlite3* db = nullptr;
   ASSERT_EQ(sqlite3_open(storePath().c_str(), &db), SQLITE_OK);
   ASSERT_EQ(sqlite3_exec(db, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
-  EXPECT_EQ(errorCode(call(kActivityChannelName, "markSynced", makeMap({{"upToId", 1}}))),
-            kStoreErrorCode);
+  EXPECT_EQ(errorCode(mark(1)), kStoreErrorCode);
   sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
   sqlite3_close(db);
 }
@@ -157,8 +158,7 @@ TEST_F(InterfaceChannelsTest, MarkingWritesOnlyTheSyncedColumn) {
   ASSERT_TRUE(
       agentStore->exec("CREATE TRIGGER wipe AFTER UPDATE ON events BEGIN DELETE FROM events; END"));
   agentStore->close();
-  EXPECT_EQ(errorCode(call(kActivityChannelName, "markSynced", makeMap({{"upToId", 1}}))),
-            kStoreErrorCode);
+  EXPECT_EQ(errorCode(mark(1)), kStoreErrorCode);
   EXPECT_EQ(rows(0).asList()->size(), 1u);
 }
 

@@ -1,31 +1,13 @@
 #include "interface/interface_files.h"
 
-#include <fcntl.h>
 #include <glib.h>
-#include <unistd.h>
 
-#include <cerrno>
-#include <cstring>
 #include <fstream>
 #include <sstream>
 
 #include "common/private_files.h"
 
 namespace pilvo::interface {
-
-std::string writeFileAtomically(const std::string& path, const std::string& text) {
-  // A temporary file beside it, synced, then renamed over it.
-  GError* error = nullptr;
-  if (g_file_set_contents_full(path.c_str(), text.data(), static_cast<gssize>(text.size()),
-                               GFileSetContentsFlags(G_FILE_SET_CONTENTS_CONSISTENT |
-                                                     G_FILE_SET_CONTENTS_DURABLE),
-                               0600, &error)) {
-    return {};
-  }
-  std::string message = error->message;
-  g_error_free(error);
-  return message;
-}
 
 InterfaceFiles::InterfaceFiles(std::string preferencesPath)
     : preferencesPath_(std::move(preferencesPath)) {}
@@ -34,20 +16,14 @@ std::string InterfaceFiles::defaultPreferencesPath() {
   return std::string(g_get_user_config_dir()) + "/pilvo/interface.json";
 }
 
-void InterfaceFiles::allowPath(const std::string& path) {
-  std::lock_guard lock(mutex_);
-  allowed_.insert(path);
-}
+void InterfaceFiles::allowPath(const std::string& path) { allowed_.insert(path); }
 
 FileError InterfaceFiles::writeTextFile(const std::string& path, const std::string& text) {
-  {
-    std::lock_guard lock(mutex_);
-    if (!allowed_.count(path)) {
-      return {kPathNotAllowedCode,
-              "Only a path chosen in the save dialog (showSavePanel) may be written"};
-    }
+  if (!allowed_.count(path)) {
+    return {kPathNotAllowedCode,
+            "Only a path chosen in the save dialog (showSavePanel) may be written"};
   }
-  const std::string error = writeFileAtomically(path, text);
+  const std::string error = writePrivateFile(path, text);
   if (!error.empty()) return {kWriteFailedCode, error};
   return {};
 }
@@ -70,7 +46,7 @@ FileError InterfaceFiles::savePreferences(const channels::Json& preferences) {
   }
   const std::string text =
       preferences.dump(2, ' ', false, channels::Json::error_handler_t::replace) + "\n";
-  const std::string error = writeFileAtomically(preferencesPath_, text);
+  const std::string error = writePrivateFile(preferencesPath_, text);
   if (!error.empty()) return {kWriteFailedCode, error};
   return {};
 }

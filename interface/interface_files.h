@@ -3,7 +3,6 @@
 // save dialog of this session. No other path is reachable from the page.
 #pragma once
 
-#include <mutex>
 #include <set>
 #include <string>
 
@@ -19,11 +18,6 @@ struct FileError {
   std::string message;
   bool ok() const { return code.empty(); }
 };
-
-// Writes `text` to `path` through a temporary file beside it and a rename, so
-// readers see the old or the new content, never a part; the file ends 0600.
-// Empty on success, else the system's description.
-std::string writeFileAtomically(const std::string& path, const std::string& text);
 
 class InterfaceFiles {
  public:
@@ -43,7 +37,6 @@ class InterfaceFiles {
 
  private:
   std::string preferencesPath_;
-  mutable std::mutex mutex_;
   std::set<std::string> allowed_;
 };
 

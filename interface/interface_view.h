@@ -37,7 +37,6 @@ class InterfaceView {
   InterfaceView& operator=(const InterfaceView&) = delete;
 
   GtkWidget* widget() const { return GTK_WIDGET(webView_); }
-  WebKitWebView* webView() const { return webView_; }
 
   // Connects the page to the bridge and loads it.
   void start(channels::BridgeServer& bridge, channels::HostMessenger& messenger);

@@ -7,6 +7,7 @@ namespace pilvo::interface {
 namespace {
 
 using channels::Bytes;
+using channels::errorToJson;
 using channels::FlutterError;
 using channels::FlutterMethodNotImplemented;
 using channels::Frame;
@@ -14,25 +15,19 @@ using channels::FrameKind;
 using channels::Json;
 using channels::Value;
 
-Json errorJson(const FlutterError& error) {
-  return Json{{"code", error.code},
-              {"message", error.message ? Json(*error.message) : Json(nullptr)},
-              {"details", channels::valueToJson(error.details)}};
-}
-
 // A method-codec reply as the members of a page message.
 Json envelopeJson(channels::ByteView reply, const channels::LogSink& log) {
   if (reply.empty()) return Json{{"notImplemented", true}};
   auto decoded = channels::decodeMethodResponse(reply);
   if (!decoded) {
     if (log) log("interface: undecodable reply: " + decoded.error);
-    return Json{{"error", errorJson({"MALFORMED_REPLY", decoded.error, Value()})}};
+    return Json{{"error", errorToJson({"MALFORMED_REPLY", decoded.error, Value()})}};
   }
   if (auto* value = std::get_if<Value>(&*decoded.value)) {
     return Json{{"result", channels::valueToJson(*value)}};
   }
   if (auto* error = std::get_if<FlutterError>(&*decoded.value)) {
-    return Json{{"error", errorJson(*error)}};
+    return Json{{"error", errorToJson(*error)}};
   }
   return Json{{"notImplemented", true}};
 }
@@ -107,8 +102,9 @@ void PageBridge::receive(std::string_view text) {
     const std::optional<std::string> channel = optionalString(message, "channel");
     const std::optional<std::string> method = optionalString(message, "method");
     if (!channel || channel->empty() || !method) {
-      replyToPage(id, Json{{"error", errorJson({"MALFORMED_CALL",
-                                                "A call needs a channel and a method", Value()})}});
+      replyToPage(
+          id, Json{{"error", errorToJson({"MALFORMED_CALL", "A call needs a channel and a method",
+                                          Value()})}});
       return;
     }
     Value args;
@@ -116,7 +112,7 @@ void PageBridge::receive(std::string_view text) {
       std::string error;
       std::optional<Value> value = channels::valueFromJson(*a, &error);
       if (!value) {
-        replyToPage(id, Json{{"error", errorJson({"MALFORMED_CALL", error, Value()})}});
+        replyToPage(id, Json{{"error", errorToJson({"MALFORMED_CALL", error, Value()})}});
         return;
       }
       args = std::move(*value);
@@ -182,7 +178,7 @@ void PageBridge::fromBridge(const Frame& frame) {
       if (decoded && std::holds_alternative<Value>(*decoded.value)) {
         message["event"] = channels::valueToJson(std::get<Value>(*decoded.value));
       } else if (decoded && std::holds_alternative<FlutterError>(*decoded.value)) {
-        message["error"] = errorJson(std::get<FlutterError>(*decoded.value));
+        message["error"] = errorToJson(std::get<FlutterError>(*decoded.value));
       } else {
         if (log_) log_("interface: an undecodable event on " + frame.channel + "; dropped");
         return;

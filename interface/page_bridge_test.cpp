@@ -34,11 +34,17 @@ class PageBridgeTest : public ::testing::Test {
     }
     return out;
   }
-  Json call(const std::string& channel, const std::string& method, Json args = nullptr) {
+  // The page calls the host; returns the call's id.
+  int64_t post(const std::string& channel, const std::string& method, Json args = nullptr) {
     const int64_t id = nextId_++;
     page_.receive(
         Json{{"kind", "call"}, {"id", id}, {"channel", channel}, {"method", method}, {"args", args}}
             .dump());
+    return id;
+  }
+  // post(), then the one reply the page was handed.
+  Json call(const std::string& channel, const std::string& method, Json args = nullptr) {
+    const int64_t id = post(channel, method, std::move(args));
     std::vector<Json> replies;
     for (Json& m : toPage()) {
       if (m["kind"] == "reply") {
@@ -83,8 +89,7 @@ TEST_F(PageBridgeTest, CallsGetOneReplyEachInTheJsonMapping) {
 }
 
 TEST_F(PageBridgeTest, HostCallsReachThePageAndItsAnswersReachTheHost) {
-  page_.receive(
-      Json{{"kind", "call"}, {"id", 1}, {"channel", "test/echo"}, {"method", "ask"}}.dump());
+  ASSERT_EQ(post("test/echo", "ask"), 1);
   std::vector<Json> messages = toPage();
   ASSERT_EQ(messages.size(), 1u);
   EXPECT_EQ(messages[0]["kind"], "call");
@@ -123,10 +128,8 @@ TEST_F(PageBridgeTest, StreamsReachThePageUntilTheEnd) {
 
 TEST_F(PageBridgeTest, AReloadedPageIsANewClientAndTheOldOneLeavesNothingWaiting) {
   EXPECT_EQ(bridge_.clientCount(), 1u);
-  page_.receive(
-      Json{{"kind", "call"}, {"id", 1}, {"channel", "test/echo"}, {"method", "ask"}}.dump());
-  page_.receive(
-      Json{{"kind", "call"}, {"id", 2}, {"channel", "test/echo"}, {"method", "hold"}}.dump());
+  ASSERT_EQ(post("test/echo", "ask"), 1);
+  post("test/echo", "hold");
   EXPECT_EQ(toPage().size(), 1u);  // the host's "ping"
   page_.connect();                 // the page reloads
   EXPECT_EQ(bridge_.clientCount(), 1u);

@@ -14,7 +14,6 @@ namespace pilvo::testing {
 struct FakeTrackingPlatform final : tracking::TrackingPlatform {
   std::optional<RunningApp> frontmostApplication() override { return frontmost; }
   std::vector<RunningApp> runningApplications() override { return running; }
-  std::optional<std::string> ownBundleIdentifier() override { return ownId; }
   RunningApp ownApplication() override { return own; }
   std::string applicationSupportPath() override { return supportPath; }
   void activate(const RunningApp& app) override { activated.push_back(app.window); }
@@ -27,7 +26,6 @@ struct FakeTrackingPlatform final : tracking::TrackingPlatform {
 
   std::optional<RunningApp> frontmost;
   std::vector<RunningApp> running;
-  std::optional<std::string> ownId = "com.pilvo.Pilvo";
   // Like the desktop, `running` holds this program only while a test lists its window.
   RunningApp own{.bundleId = "com.pilvo.Pilvo", .localizedName = "Pilvo", .pid = 4242};
   std::string supportPath = "/home/user/.local/share";

@@ -7,36 +7,13 @@
 #include <set>
 
 #include "common/utf8.h"
+#include "identity/desktop_entry_index.h"
 
 namespace pilvo::tracking {
 namespace {
 
 constexpr std::string_view kDesktopSuffix = ".desktop";
 constexpr const char* kGroup = G_KEY_FILE_DESKTOP_GROUP;
-// Deep enough for vendor sub-folders, shallow enough that a symlink loop ends.
-constexpr int kMaxDepth = 4;
-
-void scanDirectory(const std::string& dir, const std::string& prefix, int depth,
-                   const std::set<std::string, std::less<>>& skip, std::vector<AppCandidate>& out) {
-  GDir* handle = g_dir_open(dir.c_str(), 0, nullptr);
-  if (!handle) return;  // an absent or unreadable folder is normal
-  std::vector<std::string> names;
-  while (const gchar* name = g_dir_read_name(handle)) names.emplace_back(name);
-  g_dir_close(handle);
-  std::sort(names.begin(), names.end());
-
-  for (const std::string& name : names) {
-    const std::string path = dir + "/" + name;
-    if (g_file_test(path.c_str(), G_FILE_TEST_IS_DIR)) {
-      if (depth < kMaxDepth) scanDirectory(path, prefix + name + "-", depth + 1, skip, out);
-      continue;
-    }
-    if (!name.ends_with(kDesktopSuffix)) continue;
-    std::string id = repairUtf8(prefix + name.substr(0, name.size() - kDesktopSuffix.size()));
-    if (skip.contains(id)) continue;
-    out.push_back({std::move(id), path});
-  }
-}
 
 // What the final pass needs of one desktop file.
 struct EntryFacts {
@@ -50,14 +27,6 @@ struct EntryFacts {
   std::optional<std::string> name;
   std::string icon;
 };
-
-std::optional<std::string> keyString(GKeyFile* file, const char* key) {
-  gchar* value = g_key_file_get_string(file, kGroup, key, nullptr);
-  if (!value) return std::nullopt;
-  std::string out = repairUtf8(value);
-  g_free(value);
-  return out;
-}
 
 std::vector<std::string> keyList(GKeyFile* file, const char* key) {
   std::vector<std::string> out;
@@ -77,9 +46,10 @@ bool installed(const std::string& program) {
 
 // TryExec and the program of Exec, as GIO checks them before it lists an entry.
 bool launchable(GKeyFile* file) {
-  const std::string tryExec = keyString(file, G_KEY_FILE_DESKTOP_KEY_TRY_EXEC).value_or("");
+  const std::string tryExec =
+      desktopEntryString(file, G_KEY_FILE_DESKTOP_KEY_TRY_EXEC).value_or("");
   if (!tryExec.empty() && !installed(tryExec)) return false;
-  const std::string exec = keyString(file, G_KEY_FILE_DESKTOP_KEY_EXEC).value_or("");
+  const std::string exec = desktopEntryString(file, G_KEY_FILE_DESKTOP_KEY_EXEC).value_or("");
   if (exec.empty()) return true;  // started over D-Bus
   gchar** argv = nullptr;
   if (!g_shell_parse_argv(exec.c_str(), nullptr, &argv, nullptr)) return false;
@@ -94,7 +64,7 @@ EntryFacts readEntry(const std::string& path, const char* locale) {
   if (g_key_file_load_from_file(file, path.c_str(), G_KEY_FILE_KEEP_TRANSLATIONS, nullptr) &&
       g_key_file_has_group(file, kGroup)) {
     facts.application =
-        keyString(file, G_KEY_FILE_DESKTOP_KEY_TYPE) == "Application" && launchable(file);
+        desktopEntryString(file, G_KEY_FILE_DESKTOP_KEY_TYPE) == "Application" && launchable(file);
     facts.noDisplay =
         g_key_file_get_boolean(file, kGroup, G_KEY_FILE_DESKTOP_KEY_NO_DISPLAY, nullptr);
     facts.hidden = g_key_file_get_boolean(file, kGroup, G_KEY_FILE_DESKTOP_KEY_HIDDEN, nullptr);
@@ -102,12 +72,8 @@ EntryFacts readEntry(const std::string& path, const char* locale) {
       facts.onlyShowIn = keyList(file, G_KEY_FILE_DESKTOP_KEY_ONLY_SHOW_IN);
     }
     facts.notShowIn = keyList(file, G_KEY_FILE_DESKTOP_KEY_NOT_SHOW_IN);
-    if (gchar* name = g_key_file_get_locale_string(file, kGroup, G_KEY_FILE_DESKTOP_KEY_NAME,
-                                                   locale, nullptr)) {
-      facts.name = repairUtf8(name);
-      g_free(name);
-    }
-    facts.icon = keyString(file, G_KEY_FILE_DESKTOP_KEY_ICON).value_or("");
+    facts.name = desktopEntryString(file, G_KEY_FILE_DESKTOP_KEY_NAME, true, locale);
+    facts.icon = desktopEntryString(file, G_KEY_FILE_DESKTOP_KEY_ICON).value_or("");
   }
   g_key_file_free(file);
   return facts;
@@ -142,7 +108,9 @@ std::vector<AppCandidate> scanApplicationDirs(const std::vector<std::string>& da
   std::vector<AppCandidate> out;
   for (const std::string& dir : dataDirs) {
     if (dir.empty()) continue;
-    scanDirectory(dir + "/applications", "", 0, skip, out);
+    for (DesktopFile& file : listDesktopFiles(dir + "/applications")) {
+      if (!skip.contains(file.id)) out.push_back({std::move(file.id), std::move(file.path)});
+    }
   }
   return out;
 }

@@ -40,7 +40,6 @@ AppIndexService::AppIndexService(AppIndexPlatform& platform, EventLoop& loop, Lo
     : platform_(platform),
       loop_(loop),
       log_(std::move(log)),
-      alive_(std::make_shared<bool>(true)),
       runner_(runner ? std::move(runner) : std::make_unique<ThreadRunner>()) {}
 
 AppIndexService::~AppIndexService() {
@@ -61,8 +60,8 @@ void AppIndexService::indexAllApps(Done done) {
 void AppIndexService::collect(const std::shared_ptr<Job>& job) {
   std::vector<AppCandidate> candidates = platform_.systemApplications();
   if (candidates.empty()) {
-    loop_.post([alive = std::weak_ptr(alive_), log = log_] {
-      if (!alive.expired() && log) log(kSystemSourceFailedLine);
+    loop_.post([this, weak = std::weak_ptr(job)] {
+      if (!weak.expired() && log_) log_(kSystemSourceFailedLine);
     });
   }
   std::vector<std::string> systemIds;

@@ -10,12 +10,9 @@
 
 #include <atomic>
 #include <functional>
-#include <list>
 #include <memory>
-#include <mutex>
 #include <set>
 #include <string_view>
-#include <thread>
 #include <vector>
 
 #include "common/background_runner.h"
@@ -61,7 +58,6 @@ class AppIndexService {
   AppIndexPlatform& platform_;
   EventLoop& loop_;
   Log log_;
-  std::shared_ptr<bool> alive_;
   // Calls not yet answered (main thread only).
   std::set<std::shared_ptr<Job>> jobs_;
   std::atomic<bool> stopping_{false};

@@ -12,22 +12,31 @@ std::string userDataDirectory() {
   return path;
 }
 
-bool launchInstalledApplication(const DesktopEntryIndex& index, const std::string& bundleId,
-                                const LaunchContextFactory& launchContext,
-                                const LaunchErrorLog& logError) {
+DesktopEntryTrackingPlatform::DesktopEntryTrackingPlatform(const DesktopEntryIndex& index,
+                                                           std::string ownBundleId,
+                                                           LaunchContextFactory launchContext,
+                                                           LaunchErrorLog logError)
+    : index_(index),
+      ownBundleId_(std::move(ownBundleId)),
+      launchContext_(std::move(launchContext)),
+      logError_(std::move(logError)) {}
+
+std::string DesktopEntryTrackingPlatform::applicationSupportPath() { return userDataDirectory(); }
+
+bool DesktopEntryTrackingPlatform::launch(const std::string& bundleId) {
   if (bundleId.empty()) return false;
-  GDesktopAppInfo* info = index.newAppInfo(bundleId);
+  GDesktopAppInfo* info = index_.newAppInfo(bundleId);
   if (!info) {
     // Installed after start-up: GIO looks the ID up afresh.
     const std::string desktopId = bundleId + ".desktop";
     info = g_desktop_app_info_new(desktopId.c_str());
   }
   if (!info) return false;
-  GAppLaunchContext* context = launchContext ? launchContext() : nullptr;
+  GAppLaunchContext* context = launchContext_ ? launchContext_() : nullptr;
   GError* error = nullptr;
   const bool started = g_app_info_launch(G_APP_INFO(info), nullptr, context, &error);
-  if (!started && logError) {
-    logError("could not start " + bundleId + ": " + (error ? error->message : "unknown error"));
+  if (!started && logError_) {
+    logError_("could not start " + bundleId + ": " + (error ? error->message : "unknown error"));
   }
   g_clear_error(&error);
   if (context) g_object_unref(context);
@@ -35,10 +44,10 @@ bool launchInstalledApplication(const DesktopEntryIndex& index, const std::strin
   return started;
 }
 
-RunningApp ownRunningApplication(const DesktopEntryIndex& index, const std::string& ownBundleId) {
+RunningApp DesktopEntryTrackingPlatform::ownApplication() {
   RunningApp own;
-  if (!ownBundleId.empty()) own.bundleId = ownBundleId;
-  const DesktopEntry* entry = index.findById(ownBundleId);
+  if (!ownBundleId_.empty()) own.bundleId = ownBundleId_;
+  const DesktopEntry* entry = index_.findById(ownBundleId_);
   if (entry && !entry->name.empty()) {
     own.localizedName = entry->name;
   } else if (const char* name = g_get_application_name()) {

@@ -88,7 +88,6 @@ TEST_F(FocusTrackingPluginTest, EveryMethodAnswersFromTheDesktopOrFallsBack) {
   EXPECT_EQ(accessibility_.trustRequests(), 1);
 
   // Without an own identifier nothing is left out for being this program.
-  platform_.ownId.reset();
   platform_.own.bundleId.reset();
   expectAnswers({{"getRunningAppBundleIds",
                   Value(ValueList{"firefox-esr", "com.pilvo.Pilvo", "firefox-esr"})}});

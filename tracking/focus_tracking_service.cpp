@@ -52,7 +52,7 @@ std::vector<std::string> FocusTrackingService::allRunningAppIds() {
 }
 
 std::vector<std::string> FocusTrackingService::runningRegularAppIds() {
-  const std::string own = platform_.ownBundleIdentifier().value_or("");
+  const std::string own = platform_.ownApplication().bundleId.value_or("");
   std::vector<std::string> ids;
   for (const RunningApp& app : runningApplications()) {
     if (app.activationPolicy != ActivationPolicy::kRegular) continue;

@@ -4,17 +4,14 @@
 #include <gio/gio.h>
 
 #include "common/utf8.h"
+#include "identity/desktop_entry_index.h"
 #include "tracking/app_index_service.h"
+#include "tracking/desktop_launcher.h"
 
 namespace pilvo::tracking {
 namespace {
 
 constexpr std::string_view kDesktopSuffix = ".desktop";
-
-std::string withoutTrailingSlash(std::string path) {
-  while (path.size() > 1 && path.back() == '/') path.pop_back();
-  return path;
-}
 
 }  // namespace
 
@@ -38,9 +35,7 @@ std::vector<AppCandidate> GioAppIndexPlatform::systemApplications() {
 }
 
 std::vector<std::string> GioAppIndexPlatform::dataDirectories() {
-  std::vector<std::string> dirs{g_get_user_data_dir()};
-  for (const gchar* const* dir = g_get_system_data_dirs(); *dir; ++dir) dirs.emplace_back(*dir);
-  return dirs;
+  return DesktopEntryIndex::environmentDataDirs();
 }
 
 std::vector<std::string> GioAppIndexPlatform::currentDesktops() {
@@ -56,7 +51,7 @@ std::vector<std::string> GioAppIndexPlatform::currentDesktops() {
 }
 
 std::string GioAppIndexPlatform::iconDirectory() {
-  return withoutTrailingSlash(g_get_user_data_dir()) + "/" + kAppIconDirectoryName;
+  return userDataDirectory() + "/" + kAppIconDirectoryName;
 }
 
 std::optional<std::string> GioAppIndexPlatform::lookupThemeIcon(const std::string& name) {

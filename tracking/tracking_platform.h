@@ -1,5 +1,5 @@
 // What the tracking channel needs from the desktop: the frontmost and running
-// applications, this program's own identifier, the data directory, bringing an
+// applications, this program itself, the data directory, bringing an
 // application to the front and launching one. Value types only; the X11
 // implementation lives in x11_tracking_platform.h, tests use
 // testing/fake_tracking_platform.h.
@@ -24,10 +24,9 @@ class TrackingPlatform {
   // desktop, it knows applications by their windows: this program is missing
   // while its window is hidden.
   virtual std::vector<RunningApp> runningApplications() = 0;
-  // This program's own identifier; nullopt when it has none.
-  virtual std::optional<std::string> ownBundleIdentifier() = 0;
-  // This program as a running application: its identifier, localized name,
-  // process id and regular policy, window 0 (whether a window is shown or not).
+  // This program as a running application: its identifier (none when it has
+  // none), localized name, process id and regular policy, window 0 (whether a
+  // window is shown or not).
   virtual RunningApp ownApplication() = 0;
   // The user's application data directory, with no trailing separator; it is
   // neither created nor tested for existence.

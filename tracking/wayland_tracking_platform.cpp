@@ -7,11 +7,9 @@ WaylandTrackingPlatform::WaylandTrackingPlatform(wayland::WaylandConnection& con
                                                  std::string ownBundleId,
                                                  LaunchContextFactory launchContext,
                                                  LaunchErrorLog logError)
-    : connection_(connection),
-      index_(index),
-      ownBundleId_(std::move(ownBundleId)),
-      launchContext_(std::move(launchContext)),
-      logError_(std::move(logError)) {}
+    : DesktopEntryTrackingPlatform(index, std::move(ownBundleId), std::move(launchContext),
+                                   std::move(logError)),
+      connection_(connection) {}
 
 std::optional<RunningApp> WaylandTrackingPlatform::frontmostApplication() {
   return connection_.toplevels().frontmostApplication();
@@ -24,10 +22,6 @@ std::vector<RunningApp> WaylandTrackingPlatform::runningApplications() {
 void WaylandTrackingPlatform::activate(const RunningApp& app) {
   // The application's most recently active toplevel, as listed.
   if (app.window != 0) connection_.activate(app.window);
-}
-
-bool WaylandTrackingPlatform::launch(const std::string& bundleId) {
-  return launchInstalledApplication(index_, bundleId, launchContext_, logError_);
 }
 
 }  // namespace pilvo::tracking

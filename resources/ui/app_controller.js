@@ -3,7 +3,7 @@
 // It reaches the host only through the channel classes it is given, and time only through the
 // clock it is given, so tests run it against fakes.
 
-import { FocusModel, kOwnBundleId } from './focus_model.js';
+import { FocusModel, isoSeconds, kOwnBundleId } from './focus_model.js';
 import { NudgePolicy } from './nudge_policy.js';
 
 export const kPollMs = 5000;
@@ -38,6 +38,11 @@ export function toNumber(value) {
 
 function normalizeRow(row) {
   return row && typeof row === 'object' ? { ...row, id: toNumber(row.id) } : null;
+}
+
+/** What a page handler throws for a method it does not know: the host hears "not implemented". */
+function notImplemented() {
+  return Object.assign(new Error('Not implemented'), { code: 'NOT_IMPLEMENTED' });
 }
 
 export function sanitizePreferences(stored) {
@@ -120,13 +125,13 @@ export class AppController {
   async start() {
     this.overlay_.setMethodCallHandler((method, args) => this.onOverlayCall_(method, args));
     this.sidebar_.setMethodCallHandler((method) => {
-      if (method !== 'toggle') throw Object.assign(new Error('Not implemented'), { code: 'NOT_IMPLEMENTED' });
+      if (method !== 'toggle') throw notImplemented();
       this.state.sidebarOpen = !this.state.sidebarOpen;
       this.notify_();
       return null;
     });
     this.updater_.setMethodCallHandler((method, args) => {
-      if (method !== 'updateReady') throw Object.assign(new Error('Not implemented'), { code: 'NOT_IMPLEMENTED' });
+      if (method !== 'updateReady') throw notImplemented();
       this.state.updateReady = (args && typeof args.version === 'string' && args.version) || 'new';
       this.notify_();
       return null;
@@ -195,14 +200,8 @@ export class AppController {
     this.syncing_ = (async () => {
       const before = this.model.lastId;
       try {
-        let afterId = before === 0 ? await this.startingPoint_() : before;
-        for (;;) {
-          const page = await this.call_(this.activity_, 'eventsAfter', { afterId, limit: kPageLimit });
-          if (!Array.isArray(page) || page.length === 0) break;
-          this.model.addRows(page.map(normalizeRow));
-          if (page.length < kPageLimit || this.model.lastId <= afterId) break;
-          afterId = this.model.lastId;
-        }
+        const afterId = before === 0 ? await this.startingPoint_() : before;
+        for await (const rows of this.pagesAfter_(afterId)) this.model.addRows(rows);
         this.state.error = null;
       } catch (error) {
         this.state.error = `Reading activity failed: ${error?.message ?? error}`;
@@ -216,7 +215,30 @@ export class AppController {
     return this.syncing_;
   }
 
-  sessionRemainingMs_(now) {
+  /**
+   * The host's rows after `afterId`, a page at a time (rows normalized: a malformed one is null
+   * or has no finite id), until a short page or one that does not move on.
+   */
+  async *pagesAfter_(afterId) {
+    for (;;) {
+      const page = await this.call_(this.activity_, 'eventsAfter', { afterId, limit: kPageLimit });
+      if (!Array.isArray(page) || page.length === 0) return;
+      const rows = page.map(normalizeRow);
+      yield rows;
+      let last = null;
+      for (const row of rows) if (row && Number.isFinite(row.id)) last = row.id;
+      if (page.length < kPageLimit || last === null || !(last > afterId)) return;
+      afterId = last;
+    }
+  }
+
+  /** The controller's clock, which the screens follow too. */
+  now() {
+    return this.clock_.now();
+  }
+
+  /** Milliseconds left in the running session at `now` (0 without one). */
+  sessionRemainingMs(now) {
     const s = this.state.session;
     return s ? Math.max(0, s.start + s.lengthMs - now) : 0;
   }
@@ -226,7 +248,7 @@ export class AppController {
     const now = this.clock_.now();
     const f = this.model.figures(now);
     this.state.figures = f;
-    if (this.state.session && this.sessionRemainingMs_(now) <= 0) {
+    if (this.state.session && this.sessionRemainingMs(now) <= 0) {
       this.endSession({ completed: true });
       return;
     }
@@ -257,7 +279,7 @@ export class AppController {
       this.push_('updateSessionInMenuBar', { isActive: false, remaining: 0, progress: 0 });
       return;
     }
-    const remainingMs = this.sessionRemainingMs_(now);
+    const remainingMs = this.sessionRemainingMs(now);
     this.push_('updateSessionInMenuBar', {
       isActive: true,
       remaining: Math.ceil(remainingMs / 1000),
@@ -269,12 +291,10 @@ export class AppController {
     if (!this.state.tracking) return;
     const session = this.state.session ? { bundleId: this.state.session.bundleId } : null;
     if (session && !session.bundleId) return; // a session begun before any activity was seen
-    const nudge = this.policy.evaluate(now, {
-      figures,
-      session,
-      focusApp: this.model.focusAppBefore(now),
-    });
+    const nudge = this.policy.evaluate(now, { figures, session });
     if (!nudge) return;
+    // Where "focus" leads back to, looked up only when such a nudge is shown.
+    if (nudge.kind === 'distracted') nudge.returnTo = this.model.focusAppBefore(now);
     this.pendingNudge_ = nudge;
     this.quietly_(this.overlay_, 'showOverlay', {
       message: kMessages[nudge.kind],
@@ -286,9 +306,7 @@ export class AppController {
   }
 
   onOverlayCall_(method, args) {
-    if (method !== 'nudgeResponse') {
-      throw Object.assign(new Error('Not implemented'), { code: 'NOT_IMPLEMENTED' });
-    }
+    if (method !== 'nudgeResponse') throw notImplemented();
     const answer = typeof args === 'string' ? args : '';
     const nudge = this.pendingNudge_;
     this.pendingNudge_ = null;
@@ -400,7 +418,7 @@ export class AppController {
    * older rows are marked taken with the rest (by id) without crossing the bridge.
    */
   async startingPoint_() {
-    const since = new Date(this.model.horizon(this.clock_.now())).toISOString().replace(/\.\d{3}Z$/, 'Z');
+    const since = isoSeconds(this.model.horizon(this.clock_.now()));
     const first = await this.quietly_(this.activity_, 'firstIdSince', { since });
     return Number.isInteger(first) && first > 0 ? first - 1 : 0;
   }
@@ -411,14 +429,9 @@ export class AppController {
     const path = await this.call_(this.settings_, 'showSavePanel', { name: `pilvo-activity-${day}.json` });
     if (typeof path !== 'string' || !path) return null;
     const rows = [];
-    let afterId = 0;
-    for (;;) {
-      const page = await this.call_(this.activity_, 'eventsAfter', { afterId, limit: kPageLimit });
-      if (!Array.isArray(page) || page.length === 0) break;
-      let last = null;
-      for (const row of page.map(normalizeRow)) {
-        if (!row || !Number.isFinite(row.id)) continue;  // a malformed row is left out
-        last = row.id;
+    for await (const page of this.pagesAfter_(0)) {
+      for (const row of page) {
+        if (!row || !Number.isFinite(row.id)) continue; // a malformed row is left out
         rows.push({
           id: row.id,
           timestamp: row.timestamp,
@@ -427,8 +440,6 @@ export class AppController {
           windowTitle: row.windowTitle ?? null,
         });
       }
-      if (page.length < kPageLimit || last === null || !(last > afterId)) break;
-      afterId = last;
     }
     await this.call_(this.interface_, 'writeTextFile', { path, text: `${JSON.stringify(rows, null, 1)}\n` });
     return path;

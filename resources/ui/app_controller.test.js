@@ -1,12 +1,11 @@
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { AppController, kPollMs } from './app_controller.js';
-import { FocusModel } from './focus_model.js';
-import { ChannelError, FakeClock, FakeHost, settle } from './testing/fake_channels.js';
+import { FocusModel, isoSeconds } from './focus_model.js';
+import { PlatformException, FakeClock, FakeHost, settle } from './testing/fake_channels.js';
 
 const kStart = Date.parse('2026-12-07T09:00:00Z');
 const kMin = 60 * 1000;
-const iso = (ms) => new Date(ms).toISOString().replace(/\.\d{3}Z$/, 'Z');
 const utcDay = (ms) => ms - (ms % 86400000);
 
 // A host whose activity store the test appends to, like the agent does.
@@ -15,10 +14,10 @@ function setup({ preferences = {}, rows = [] } = {}) {
   const clock = new FakeClock(kStart);
   const store = { rows: [], synced: 0, prefs: preferences };
   const append = (type, bundleId, at = clock.now()) =>
-    store.rows.push({ id: store.rows.length + 1, timestamp: iso(at), type, bundleId, windowTitle: null, synced: false });
+    store.rows.push({ id: store.rows.length + 1, timestamp: isoSeconds(at), type, bundleId, windowTitle: null, synced: false });
   for (const [minute, type, bundleId] of rows) append(type, bundleId, kStart + minute * kMin);
   host.on('com.pilvo/activity', 'eventsAfter', ({ afterId, limit }) => {
-    if (!(limit >= 1 && limit <= 5000)) throw new ChannelError('INVALID_ARGS');
+    if (!(limit >= 1 && limit <= 5000)) throw new PlatformException('INVALID_ARGS');
     return store.rows.filter((r) => r.id > afterId).slice(0, limit);
   });
   host.on('com.pilvo/activity', 'firstIdSince', ({ since }) =>
@@ -147,7 +146,7 @@ test('settings apply on the desktop, persist, and roll back when the desktop ref
   assert.equal(store.prefs.launchAtLogin, true);
 
   host.on('com.tavik/settings', 'setLaunchAtLogin', () => {
-    throw new ChannelError('LAUNCH_AT_LOGIN_FAILED', 'read-only config');
+    throw new PlatformException('LAUNCH_AT_LOGIN_FAILED', 'read-only config');
   });
   assert.equal(await app.setPreference('launchAtLogin', false), false);
   assert.equal(app.state.preferences.launchAtLogin, true);
@@ -180,7 +179,7 @@ test('export writes every row to the chosen file; a cancelled dialog writes noth
   assert.deepEqual(Object.keys(parsed[0]), ['id', 'timestamp', 'type', 'bundleId', 'windowTitle']);
 
   host.on('com.pilvo/interface', 'writeTextFile', () => {
-    throw new ChannelError('WRITE_FAILED', 'No space left on device');
+    throw new PlatformException('WRITE_FAILED', 'No space left on device');
   });
   await assert.rejects(app.exportJson(), { code: 'WRITE_FAILED' });
 
@@ -218,7 +217,7 @@ test('a start reads only the rows the model keeps, and marks the month before ta
 test('a failing store read is reported, nothing is marked, and the next poll retries', async () => {
   const { host, clock, store, app } = setup({ rows: [[0, 'appSwitch', 'editor']] });
   host.on('com.pilvo/activity', 'eventsAfter', () => {
-    throw new ChannelError('STORE_FAILED', 'database is locked');
+    throw new PlatformException('STORE_FAILED', 'database is locked');
   });
   await app.start();
   assert.match(app.state.error, /database is locked/);

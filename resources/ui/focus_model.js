@@ -14,6 +14,11 @@ export const kStretchBonusMax = 20;
 
 const kMinute = 60 * 1000;
 
+/** `ms` as the agent stamps its rows: ISO 8601 in UTC, to the second ("2026-12-07T09:00:00Z"). */
+export function isoSeconds(ms) {
+  return new Date(ms).toISOString().replace(/\.\d{3}Z$/, 'Z');
+}
+
 /** Local midnight at or before `ms`. */
 export function localDayStart(ms) {
   const d = new Date(ms);
@@ -78,12 +83,6 @@ export class FocusModel {
   }
   get workApp() {
     return this.workApp_;
-  }
-  get idle() {
-    return this.idle_;
-  }
-  get paused() {
-    return this.paused_;
   }
   titleOf(bundleId) {
     return this.titles_.get(bundleId) ?? null;
@@ -451,10 +450,13 @@ export class FocusModel {
     return out;
   }
 
-  /** Applications of the day holding `now` by active minutes, most first. */
-  topApps(nowMs, limit = 5) {
+  /**
+   * Applications of the day holding `now` by active minutes, most first. `pieces` is
+   * timeline(now) when the caller has it already.
+   */
+  topApps(nowMs, limit = 5, pieces = this.timeline(nowMs)) {
     const totals = new Map();
-    for (const piece of this.timeline(nowMs)) {
+    for (const piece of pieces) {
       totals.set(piece.bundleId, (totals.get(piece.bundleId) ?? 0) + piece.end - piece.start);
     }
     return [...totals]

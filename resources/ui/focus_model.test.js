@@ -1,6 +1,6 @@
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
-import { FocusModel, tintFor } from './focus_model.js';
+import { FocusModel, isoSeconds, tintFor } from './focus_model.js';
 
 const kMin = 60 * 1000;
 const kBase = Date.parse('2026-12-07T09:00:00Z');
@@ -8,13 +8,12 @@ const utcDay = (ms) => ms - (((ms % 86400000) + 86400000) % 86400000);
 const utcNext = (start) => start + 86400000;
 
 const at = (minutes) => kBase + minutes * kMin;
-const iso = (ms) => new Date(ms).toISOString().replace(/\.\d{3}Z$/, 'Z');
 
 // A script is a list of [minute, type, bundleId?, title?].
 function rowsOf(script) {
   return script.map(([minute, type, bundleId = null, title = null], i) => ({
     id: i + 1,
-    timestamp: iso(at(minute)),
+    timestamp: isoSeconds(at(minute)),
     type,
     bundleId,
     windowTitle: title,
@@ -149,7 +148,7 @@ test('sessions count as deep work; paused time counts for nothing', () => {
 
   const paused = modelWith([[0, 'appSwitch', 'a']]);
   paused.setPaused(at(5), true);
-  paused.addRows(rowsOf([[0, 'appSwitch', 'a'], [6, 'appSwitch', 'b'], [7, 'appSwitch', 'a']]).map((r, i) => ({ ...r, id: 10 + i, timestamp: iso(at([6, 6, 7][i])) })));
+  paused.addRows(rowsOf([[0, 'appSwitch', 'a'], [6, 'appSwitch', 'b'], [7, 'appSwitch', 'a']]).map((r, i) => ({ ...r, id: 10 + i, timestamp: isoSeconds(at([6, 6, 7][i])) })));
   paused.setPaused(at(10), false);
   const p = paused.figures(at(12));
   assert.equal(p.activeMinutes, 7);

@@ -101,8 +101,4 @@ export class NudgePolicy {
   get history() {
     return this.history_;
   }
-
-  silentUntil() {
-    return this.silentUntil_;
-  }
 }

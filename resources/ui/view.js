@@ -26,10 +26,9 @@ export function hueOf(text) {
 }
 
 export class AppView {
-  constructor(doc, controller, clock = { now: () => Date.now() }) {
+  constructor(doc, controller) {
     this.doc_ = doc;
     this.c_ = controller;
-    this.clock_ = clock;
     this.screen_ = 'today';
     this.iconFailed_ = new Set();
     this.$ = (id) => doc.getElementById(id);
@@ -85,7 +84,7 @@ export class AppView {
 
   render() {
     const s = this.c_.state;
-    const now = this.clock_.now();
+    const now = this.c_.now();
     this.$('shell').classList.toggle('collapsed', !s.sidebarOpen);
     for (const button of this.doc_.querySelectorAll('.nav')) {
       const current = button.dataset.screen === this.screen_;
@@ -140,7 +139,7 @@ export class AppView {
     this.$('active').textContent = String(f?.activeMinutes ?? 0);
 
     const session = s.session;
-    const remaining = session ? Math.max(0, session.start + session.lengthMs - now) : 0;
+    const remaining = this.c_.sessionRemainingMs(now);
     this.$('session-remaining').textContent = session
       ? formatRemaining(remaining)
       : formatRemaining(s.preferences.sessionMinutes * 60000);
@@ -148,30 +147,48 @@ export class AppView {
     this.$('session-button').textContent = session ? 'End session' : 'Start deep session';
     this.$('session-card').classList.toggle('running', !!session);
 
-    this.renderTimeline_(now);
+    const pieces = this.renderTimeline_(now);
+    this.renderTopApps_(this.c_.model.topApps(now, 6, pieces), s.preferences.hideTitles);
+  }
+
+  /** The day's top applications; the list is rebuilt only when something it shows changed. */
+  renderTopApps_(apps, hideTitles) {
+    const rows = apps.map((app) => {
+      const name = this.c_.appName(app.bundleId);
+      const title = this.c_.model.titleOf(app.bundleId);
+      return {
+        bundleId: app.bundleId,
+        icon: this.c_.iconUrl(app.bundleId),
+        name,
+        // A title that only repeats the name (many programs title their window so) says nothing.
+        title: title && title !== name && !hideTitles ? title : null,
+        // An application used today never shows as "0 min".
+        minutes: app.minutes > 0 ? formatMinutes(app.minutes) : '< 1 min',
+      };
+    });
+    const key = JSON.stringify(rows);
+    if (key === this.topAppsKey_) return;
+    this.topAppsKey_ = key;
     const list = this.$('top-apps');
     list.replaceChildren();
-    for (const app of this.c_.model.topApps(now, 6)) {
+    for (const row of rows) {
       const li = this.doc_.createElement('li');
-      li.append(this.icon_(app.bundleId));
+      li.append(this.icon_(row.bundleId));
       const text = this.doc_.createElement('div');
       text.className = 'app-text';
       const name = this.doc_.createElement('span');
       name.className = 'name';
-      name.textContent = this.c_.appName(app.bundleId);
+      name.textContent = row.name;
       text.append(name);
-      const title = this.c_.model.titleOf(app.bundleId);
-      // A title that only repeats the name (many programs title their window so) says nothing.
-      if (title && title !== name.textContent && !s.preferences.hideTitles) {
+      if (row.title) {
         const t = this.doc_.createElement('span');
         t.className = 'title';
-        t.textContent = title;
+        t.textContent = row.title;
         text.append(t);
       }
       const minutes = this.doc_.createElement('span');
       minutes.className = 'minutes';
-      // An application used today never shows as "0 min".
-      minutes.textContent = app.minutes > 0 ? formatMinutes(app.minutes) : '< 1 min';
+      minutes.textContent = row.minutes;
       li.append(text, minutes);
       list.append(li);
     }
@@ -183,13 +200,14 @@ export class AppView {
     }
   }
 
+  /** Draws the day's pieces and returns them. */
   renderTimeline_(now) {
     const bar = this.$('timeline');
     const pieces = this.c_.model.timeline(now);
     bar.replaceChildren();
     const axis = this.$('timeline-axis');
     axis.replaceChildren();
-    if (!pieces.length) return;
+    if (!pieces.length) return pieces;
     const from = pieces[0].start;
     const span = Math.max(60000, now - from);
     for (const p of pieces) {
@@ -209,6 +227,7 @@ export class AppView {
       span_.textContent = fmt(ms);
       axis.append(span_);
     }
+    return pieces;
   }
 
   renderWeek_(now) {

@@ -3,17 +3,13 @@
 // Like the real bridge, every answer arrives asynchronously, and a method without a handler
 // rejects with NOT_IMPLEMENTED.
 
-export class ChannelError extends Error {
-  constructor(code, message = code, details = null) {
-    super(message);
-    this.code = code;
-    this.details = details;
-  }
-}
+import { PlatformException } from '../channels.js';
+
+export { PlatformException };
 
 export class FakeHost {
   constructor() {
-    this.handlers = new Map(); // "channel method" -> (args) => value (may throw ChannelError)
+    this.handlers = new Map(); // "channel method" -> (args) => value (may throw PlatformException)
     this.calls = []; // [channel, method, args]
     this.pageHandlers = new Map(); // channel -> handler set by the page
     this.listeners = new Map(); // event channel -> [{ onEvent, onError, onDone }]
@@ -28,7 +24,7 @@ export class FakeHost {
         host.calls.push([this.name, method, copy]);
         const handler = host.handlers.get(`${this.name} ${method}`);
         return Promise.resolve().then(() => {
-          if (!handler) throw new ChannelError('NOT_IMPLEMENTED', 'Not implemented');
+          if (!handler) throw new PlatformException('NOT_IMPLEMENTED', 'Not implemented');
           const value = handler(copy);
           return value === undefined ? null : JSON.parse(JSON.stringify(value));
         });
@@ -63,7 +59,7 @@ export class FakeHost {
   /** The host calls the page, as "nudgeResponse" or "toggle" do. */
   async callPage(channel, method, args = null) {
     const handler = this.pageHandlers.get(channel);
-    if (!handler) throw new ChannelError('NOT_IMPLEMENTED');
+    if (!handler) throw new PlatformException('NOT_IMPLEMENTED');
     return handler(method, args);
   }
 
