@@ -133,8 +133,11 @@ void FocusOverlayPlugin::showOverlay(const Value& args,
       self->info("Tavik: Created new OverlayPanel");
     }
     if (!self->dimPanel_) self->dimPanel_ = std::make_unique<ScreenDimPanel>(self->platform_);
-    self->dimPanel_->show(kDimFadeInSeconds);
-    self->overlayPanel_->show(message, avatarState, duration, position, showButtons, buttonMode);
+    // Asked once, so both panels land on the same monitor.
+    const std::optional<Screen> screen = self->platform_.mainScreen();
+    self->dimPanel_->show(screen, kDimFadeInSeconds);
+    self->overlayPanel_->show(screen, message, avatarState, duration, position, showButtons,
+                              buttonMode);
   });
   result->success();
 }

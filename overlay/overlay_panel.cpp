@@ -156,8 +156,9 @@ void OverlayPanel::setupWebView() {
   info("Tavik: Loading korima_overlay.html from bundle");
 }
 
-void OverlayPanel::show(const std::string& message, AvatarState avatarState, double durationSeconds,
-                        OverlayPosition position, bool buttons, const std::string& buttonMode) {
+void OverlayPanel::show(const std::optional<Screen>& screen, const std::string& message,
+                        AvatarState avatarState, double durationSeconds, OverlayPosition position,
+                        bool buttons, const std::string& buttonMode) {
   if (!buttonMode.empty()) {
     buttonMode_ = buttonMode;
   } else {
@@ -171,7 +172,6 @@ void OverlayPanel::show(const std::string& message, AvatarState avatarState, dou
   window_->orderOut();
 
   const std::string state(pageState(avatarState));
-  const std::optional<Screen> screen = platform_.mainScreen();
   shownOn_ = screen;
   if (!screen) {
     error("Tavik: ERROR - No main screen found");
