@@ -56,7 +56,7 @@ class GtkOverlayPlatform final : public OverlayPlatform {
 
  private:
   EventLoop& loop_;
-  GtkWidget* relatedView_ = nullptr;
+  GtkWidget* relatedView_ = nullptr;  // weak: null once the view is finalized
   std::unique_ptr<WaylandFocusedOutput> focusedOutput_;
   bool focusedOutputOpened_ = false;
 };

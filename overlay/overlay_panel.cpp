@@ -204,8 +204,7 @@ void OverlayPanel::show(const std::optional<Screen>& screen, const std::string& 
     auto self = weak.lock();
     if (!self) return;
     OverlayPanel& panel = **self;
-    // This timer is the caller: let it go once its callback has returned.
-    panel.loop_.post([spent = std::shared_ptr<EventSource>(std::move(panel.dismissTimer_))] {});
+    panel.dismissTimer_.reset();  // spent; the loop lets a timer drop itself here
     panel.info("Tavik: Auto-dismissing overlay");
     if (panel.onDismiss) panel.onDismiss();
     panel.hide();
