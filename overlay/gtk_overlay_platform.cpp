@@ -209,8 +209,18 @@ class GtkFloating {
     }
     const int top = screenSpaceHeight() - int(std::lround(frame_.y + frame_.height));
     gtk_window_move(GTK_WINDOW(window_), int(std::lround(frame_.x)), top);
-    gtk_window_resize(GTK_WINDOW(window_), int(std::lround(frame_.width)),
-                      int(std::lround(frame_.height)));
+    resize(int(std::lround(frame_.width)), int(std::lround(frame_.height)));
+  }
+  // Slides call place() on every frame but never change the size.
+  void resize(int width, int height) {
+    if (width == width_ && height == height_) return;
+    width_ = width;
+    height_ = height;
+    if (layered_) {
+      // The layer surface takes its size from the window's size request.
+      gtk_widget_set_size_request(window_, width, height);
+    }
+    gtk_window_resize(GTK_WINDOW(window_), width, height);
   }
   void placeLayer() {
     GtkWindow* window = GTK_WINDOW(window_);
@@ -232,9 +242,7 @@ class GtkFloating {
     const int right = std::max(g.x + g.width - (gdkFrame.x + width), 1 - width);
     gtk_layer_set_margin(window, GTK_LAYER_SHELL_EDGE_TOP, gdkFrame.y - g.y);
     gtk_layer_set_margin(window, GTK_LAYER_SHELL_EDGE_RIGHT, right);
-    // The layer surface takes its size from the window's size request.
-    gtk_widget_set_size_request(window_, std::max(width, 1), std::max(height, 1));
-    gtk_window_resize(window, std::max(width, 1), std::max(height, 1));
+    resize(std::max(width, 1), std::max(height, 1));
   }
   void setInputPassThrough(bool passThrough) {
     passThrough_ = passThrough;
@@ -277,6 +285,9 @@ class GtkFloating {
   bool composited_ = false;
   GdkMonitor* monitor_ = nullptr;
   bool passThrough_ = false;
+  // The size last asked of the window (-1: none yet).
+  int width_ = -1;
+  int height_ = -1;
 };
 
 class GtkPanelWindow final : public PanelWindow {
