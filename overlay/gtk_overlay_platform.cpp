@@ -578,7 +578,7 @@ std::unique_ptr<DimWindow> GtkOverlayPlatform::createDimWindow(Rect frame) {
 }
 
 std::optional<std::string> GtkOverlayPlatform::resourcePath(const std::string& fileName) {
-  return findDataFile(fileName, PILVO_INSTALLED_DATA_DIR);
+  return findDataFile(fileName);
 }
 
 }  // namespace pilvo::overlay
