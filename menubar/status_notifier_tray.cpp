@@ -174,7 +174,9 @@ class SniItem final : public TrayItem {
     look_.dimmed = dimmed;
     lookChanged();
   }
+  // Nor is the same text sent again when the score has not changed.
   void setTooltip(const std::string& text) override {
+    if (tooltip_ == text) return;
     tooltip_ = text;
     emit("NewToolTip");
     if (legacy_) legacyIconSetTooltip(legacy_, text);
