@@ -63,7 +63,6 @@ void UpdateService::finish(FeedResponse response) {
   if (!userWaiting && version == lastShown_) return;
   lastShown_ = version;
   platform_.showUpdateAvailable(version, update->pageUrl());
-  updateReady_ = true;
   if (updateShown_) updateShown_(version);
 }
 
