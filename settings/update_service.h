@@ -28,7 +28,6 @@ class UpdateService {
   using UpdateShown = std::function<void(const std::string& version)>;
 
   UpdateService(UpdatePlatform& platform, EventLoop& loop, UpdaterSettings settings, Log log = {});
-  ~UpdateService();
   UpdateService(const UpdateService&) = delete;
   UpdateService& operator=(const UpdateService&) = delete;
 
@@ -58,6 +57,7 @@ class UpdateService {
   bool userWaiting_ = false;  // the check in flight answers a request of the user
   // The version of the last update shown (never empty: items have a version).
   std::string lastShown_;
+  // Deferred work holds it weakly: expired once the service is gone.
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
