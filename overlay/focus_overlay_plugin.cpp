@@ -67,7 +67,7 @@ void FocusOverlayPlugin::handleMethodCall(const channels::FlutterMethodCall& cal
   } else if (method == "updateAvatarState") {
     const std::string* state = channels::stringMember(call.arguments, "state");
     if (!state) {
-      result->error("INVALID_ARGS", "State required");
+      result->error(channels::kInvalidArgsCode, "State required");
       return;
     }
     const AvatarState avatarState = avatarStateFromRaw(*state).value_or(AvatarState::kAlert);
@@ -79,7 +79,7 @@ void FocusOverlayPlugin::handleMethodCall(const channels::FlutterMethodCall& cal
   } else if (method == "updateMessage") {
     const std::string* message = channels::stringMember(call.arguments, "message");
     if (!message) {
-      result->error("INVALID_ARGS", "Message required");
+      result->error(channels::kInvalidArgsCode, "Message required");
       return;
     }
     loop_.post([weak, message = *message] {
@@ -97,7 +97,7 @@ void FocusOverlayPlugin::showOverlay(const Value& args,
   const std::string* messageArg = channels::stringMember(args, "message");
   if (!messageArg) {
     error("Tavik: ERROR - Invalid args for showOverlay");
-    result->error("INVALID_ARGS", "Message required");
+    result->error(channels::kInvalidArgsCode, "Message required");
     return;
   }
   const std::string message = *messageArg;
