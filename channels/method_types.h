@@ -37,4 +37,7 @@ struct FlutterMethodNotImplemented {
 // One answer to a method call: a value, a channel error or not-implemented.
 using MethodResponse = std::variant<Value, FlutterError, FlutterMethodNotImplemented>;
 
+// The code of the error every channel answers arguments it cannot use with.
+inline constexpr const char* kInvalidArgsCode = "INVALID_ARGS";
+
 }  // namespace pilvo::channels

@@ -5,14 +5,13 @@
 
 namespace pilvo {
 
-std::optional<std::string> findDataFile(const std::string& fileName,
-                                        const std::string& installedDataDir) {
+std::optional<std::string> findDataFile(const std::string& fileName) {
   namespace fs = std::filesystem;
   std::error_code error;
   const fs::path exe = fs::read_symlink("/proc/self/exe", error);
   std::vector<fs::path> dirs;
   if (!error) dirs.push_back(exe.parent_path().parent_path() / "share" / "pilvo");
-  dirs.emplace_back(installedDataDir);
+  dirs.emplace_back(PILVO_INSTALLED_DATA_DIR);
   if (!error) dirs.push_back(exe.parent_path().parent_path() / "resources");
   for (const fs::path& dir : dirs) {
     const fs::path candidate = dir / fileName;

@@ -8,8 +8,8 @@
 namespace pilvo {
 
 // `fileName` (relative, e.g. "ui/index.html") under, in order: <prefix>/share/pilvo
-// of the running executable, `installedDataDir`, and <build>/resources.
-std::optional<std::string> findDataFile(const std::string& fileName,
-                                        const std::string& installedDataDir);
+// of the running executable, the configured data directory (<datadir>/pilvo),
+// and <build>/resources.
+std::optional<std::string> findDataFile(const std::string& fileName);
 
 }  // namespace pilvo

@@ -246,10 +246,8 @@ void AppDelegate::shutdown() {
   if (!state_) return;
   // Sources and the bridge go before the window and the loop they run on.
   state_->sources.clear();
-  // The interface's page leaves the bridge with the window; nobody to tell.
-  if (channels::BridgeServer* bridge = state_->engine ? state_->engine->bridge() : nullptr) {
-    bridge->setClientCountHandler(nullptr);
-  }
+  // The interface's page leaves the bridge with the window: reset() clears
+  // the pointer first, so the client-count handler finds no window to tell.
   state_->window.reset();
   state_->engine.reset();
   state_.reset();

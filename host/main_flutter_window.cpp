@@ -397,6 +397,8 @@ void MainFlutterWindow::present(guint32 timestamp) {
 
 gboolean MainFlutterWindow::onMapEvent(GtkWidget*, GdkEvent*, gpointer data) {
   auto* self = static_cast<MainFlutterWindow*>(data);
+  // Now with the window manager's frame, and on the monitor it was put on.
+  self->updateMinimumSize();
   if (std::optional<ScreenRect> place = std::exchange(self->requestedPlace_, std::nullopt)) {
     // GTK still reports the position it asked for; the window manager's
     // answer may differ, so ask again (a no-op when it was honoured).
@@ -405,13 +407,52 @@ gboolean MainFlutterWindow::onMapEvent(GtkWidget*, GdkEvent*, gpointer data) {
   return FALSE;
 }
 
-gboolean MainFlutterWindow::onConfigureEvent(GtkWidget*, GdkEvent*, gpointer self) {
-  static_cast<MainFlutterWindow*>(self)->updateMinimumSize();  // perhaps on another monitor now
+namespace {
+
+// The monitor gdk_display_get_monitor_at_window() picks for the window the
+// event configures. On X11 it is found from the event's geometry (GDK gives a
+// top-level window's position on the screen), without asking the server where
+// the window is: the monitor showing most of it, else the one at its centre.
+// Wayland keeps positions to itself but tells GDK the window's outputs.
+GdkMonitor* monitorUnder(const GdkEventConfigure& configure) {
+  GdkDisplay* display = gdk_window_get_display(configure.window);
+  if (!GDK_IS_X11_DISPLAY(display)) {
+    return gdk_display_get_monitor_at_window(display, configure.window);
+  }
+  const GdkRectangle r{configure.x, configure.y, configure.width, configure.height};
+  GdkMonitor* best = nullptr;
+  int bestArea = 0;
+  for (int i = 0; i < gdk_display_get_n_monitors(display); ++i) {
+    GdkMonitor* monitor = gdk_display_get_monitor(display, i);
+    GdkRectangle geometry, overlap;
+    gdk_monitor_get_geometry(monitor, &geometry);
+    if (gdk_rectangle_intersect(&r, &geometry, &overlap) &&
+        overlap.width * overlap.height > bestArea) {
+      best = monitor;
+      bestArea = overlap.width * overlap.height;
+    }
+  }
+  return best ? best
+              : gdk_display_get_monitor_at_point(display, r.x + r.width / 2, r.y + r.height / 2);
+}
+
+}  // namespace
+
+gboolean MainFlutterWindow::onConfigureEvent(GtkWidget*, GdkEvent* event, gpointer data) {
+  auto* self = static_cast<MainFlutterWindow*>(data);
+  // A drag sends configure after configure; the minimum changes only with
+  // the monitor.
+  GdkMonitor* monitor = monitorUnder(event->configure);
+  if (monitor == self->monitor_) return FALSE;
+  self->monitor_ = monitor;
+  self->updateMinimumSize();
   return FALSE;
 }
 
-void MainFlutterWindow::onMonitorsChanged(GdkScreen*, gpointer self) {
-  static_cast<MainFlutterWindow*>(self)->updateMinimumSize();
+void MainFlutterWindow::onMonitorsChanged(GdkScreen*, gpointer data) {
+  auto* self = static_cast<MainFlutterWindow*>(data);
+  self->monitor_ = nullptr;  // perhaps gone; a new one may take its address
+  self->updateMinimumSize();
 }
 
 GdkFilterReturn MainFlutterWindow::onRootEvent(GdkXEvent* xevent, GdkEvent*, gpointer data) {

@@ -90,7 +90,8 @@ class MainFlutterWindow {
   void restoreFrame();
   ScreenRect currentPlace();
   // The minimum size where it fits the work area, else what fits; again
-  // whenever the window moves, monitors change or the work area changes.
+  // whenever the window is mapped or moves to another monitor, and whenever
+  // monitors or the work area change.
   void updateMinimumSize();
 
   static gboolean onDeleteEvent(GtkWidget* widget, GdkEvent* event, gpointer self);
@@ -124,6 +125,8 @@ class MainFlutterWindow {
   // GTK's position minus the window's origin on the server.
   std::pair<int, int> decorationOffset_{0, 0};
   ContentSize minimum_;
+  // The monitor under the window at the last configure.
+  GdkMonitor* monitor_ = nullptr;
   GdkScreen* screen_ = nullptr;
   GdkWindow* rootWindow_ = nullptr;
 };

@@ -5,9 +5,8 @@
 
 namespace pilvo {
 
-DesktopEntryWatcher::DesktopEntryWatcher(DesktopEntryIndex& index, EventLoop& loop,
-                                         std::function<void()> changed)
-    : index_(index), loop_(loop), changed_(std::move(changed)), monitor_(g_app_info_monitor_get()) {
+DesktopEntryWatcher::DesktopEntryWatcher(DesktopEntryIndex& index, EventLoop& loop)
+    : index_(index), loop_(loop), monitor_(g_app_info_monitor_get()) {
   handler_ = g_signal_connect(monitor_, "changed", G_CALLBACK(onChanged), this);
   // GIO watches the directories only once it has been asked about them,
   // and reports one change until it is asked again.
@@ -38,8 +37,6 @@ void DesktopEntryWatcher::reload() {
   // Re-arm first: a change while the directories are read is reported again.
   rearm();
   index_.reload();
-  ++reloads_;
-  if (changed_) changed_();
   pending_.reset();  // this timer's own handle; destroying it here is allowed
 }
 

@@ -4,7 +4,6 @@
 // manager writes many files in a burst; they are read once).
 #pragma once
 
-#include <functional>
 #include <memory>
 
 #include "common/event_loop.h"
@@ -19,15 +18,11 @@ class DesktopEntryWatcher {
   static constexpr double kSettleSeconds = 0.2;
 
   // Follows changes from the thread-default main context, which `loop` must
-  // run. `index` must outlive the watcher; `changed` (optional) runs after
-  // each reload.
-  DesktopEntryWatcher(DesktopEntryIndex& index, EventLoop& loop,
-                      std::function<void()> changed = {});
+  // run. `index` must outlive the watcher.
+  DesktopEntryWatcher(DesktopEntryIndex& index, EventLoop& loop);
   ~DesktopEntryWatcher();
   DesktopEntryWatcher(const DesktopEntryWatcher&) = delete;
   DesktopEntryWatcher& operator=(const DesktopEntryWatcher&) = delete;
-
-  int reloads() const { return reloads_; }
 
  private:
   static void onChanged(GAppInfoMonitor* monitor, void* self);
@@ -36,11 +31,9 @@ class DesktopEntryWatcher {
 
   DesktopEntryIndex& index_;
   EventLoop& loop_;
-  std::function<void()> changed_;
   GAppInfoMonitor* monitor_;
   unsigned long handler_ = 0;
   std::unique_ptr<EventSource> pending_;
-  int reloads_ = 0;
 };
 
 }  // namespace pilvo

@@ -24,7 +24,7 @@ namespace pilvo::interface {
 
 inline constexpr const char* kActivityChannelName = "com.pilvo/activity";
 inline constexpr const char* kInterfaceChannelName = "com.pilvo/interface";
-inline constexpr const char* kInvalidArgsCode = "INVALID_ARGS";
+using channels::kInvalidArgsCode;
 inline constexpr const char* kStoreErrorCode = "STORE_ERROR";
 
 class ActivityPlugin final : public channels::FlutterPlugin {

@@ -21,7 +21,7 @@ void onScriptMessage(WebKitUserContentManager*, WebKitJavascriptResult* result, 
 }
 
 std::optional<std::string> findResource(const std::string& fileName) {
-  return findDataFile(fileName, PILVO_INSTALLED_DATA_DIR);
+  return findDataFile(fileName);
 }
 
 }  // namespace

@@ -31,10 +31,10 @@ std::shared_ptr<MenuBarController> MenuBarController::registerWith(
       kMenuBarEventsChannelName, registrar.messenger(), registrar.log());
   auto controller =
       std::make_shared<MenuBarController>(platform, registrar.loop(), std::move(commands));
-  controller->channel_ = channel;
-  controller->eventChannel_ = eventChannel;
   registrar.addMethodCallDelegate(controller, *channel);
   eventChannel->setStreamHandler(controller);
+  registrar.keepAlive(channel);
+  registrar.keepAlive(eventChannel);
   sharedController() = controller;
   return controller;
 }

@@ -83,8 +83,6 @@ class MenuBarController final : public channels::FlutterPlugin,
   EventLoop& loop_;
   AppCommands commands_;
   std::unique_ptr<TrayItem> statusItem_;
-  std::shared_ptr<channels::FlutterMethodChannel> channel_;
-  std::shared_ptr<channels::FlutterEventChannel> eventChannel_;
   std::shared_ptr<channels::FlutterEventSink> eventSink_;
   MenuState state_;  // currentScore, currentFocusState, ... sessionRemaining
   double sessionProgress_ = 0.0;

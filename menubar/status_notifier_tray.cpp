@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <map>
-#include <set>
 #include <utility>
 
 #include "menubar/tray_icon.h"
@@ -116,7 +115,8 @@ struct StatusNotifierTray::Shared {
   bool watcherPresent = false;
   bool saidNoTray = false;
   unsigned nextItem = 0;
-  std::set<SniItem*> items;
+  // The item, if any: there is one at most, as its object path is fixed.
+  SniItem* item = nullptr;
   std::map<std::pair<int, bool>, GVariant*> pixmaps;  // by (tint or -1, dimmed)
 
   GVariant* pixmap(const TrayIconLook& look) {
@@ -132,7 +132,7 @@ class SniItem final : public TrayItem {
  public:
   SniItem(StatusNotifierTray::Shared& shared, std::function<void()> clicked)
       : shared_(shared), clicked_(std::move(clicked)) {
-    shared_.items.insert(this);
+    shared_.item = this;
     if (shared_.connection) {
       GError* error = nullptr;
       static const GDBusInterfaceVTable vtable = {
@@ -156,7 +156,7 @@ class SniItem final : public TrayItem {
 
   ~SniItem() override {
     closeMenu();
-    shared_.items.erase(this);
+    if (shared_.item == this) shared_.item = nullptr;
     if (ownerId_) g_bus_unown_name(ownerId_);  // the watcher drops the item
     if (objectId_) g_dbus_connection_unregister_object(shared_.connection, objectId_);
     dropLegacyIcon();
@@ -174,7 +174,9 @@ class SniItem final : public TrayItem {
     look_.dimmed = dimmed;
     lookChanged();
   }
+  // Nor is the same text sent again when the score has not changed.
   void setTooltip(const std::string& text) override {
+    if (tooltip_ == text) return;
     tooltip_ = text;
     emit("NewToolTip");
     if (legacy_) legacyIconSetTooltip(legacy_, text);
@@ -426,11 +428,11 @@ void SniItem::popUpMenu(const std::vector<MenuRow>& rows, std::function<void(Men
 void StatusNotifierTray::Shared::watcherChanged(bool present) {
   watcherKnown = true;
   watcherPresent = present;
-  if (!present && !saidNoTray && !items.empty() && !xembedTrayPresent()) {
+  if (!present && !saidNoTray && item && !xembedTrayPresent()) {
     saidNoTray = true;
     say("Tavik: no system tray on this desktop yet; the Pilvo item appears when one starts");
   }
-  for (SniItem* item : std::set<SniItem*>(items)) item->followWatcher();
+  if (item) item->followWatcher();
 }
 
 StatusNotifierTray::StatusNotifierTray(std::function<void(std::string_view)> say)
@@ -469,22 +471,21 @@ std::unique_ptr<TrayItem> StatusNotifierTray::createItem(std::function<void()> c
 }
 
 std::string StatusNotifierTray::itemBusName() const {
-  return shared_->items.empty() ? std::string() : (*shared_->items.begin())->busName();
+  return shared_->item ? shared_->item->busName() : std::string();
 }
 
 bool StatusNotifierTray::legacyIconEmbedded() const {
-  return !shared_->items.empty() && (*shared_->items.begin())->legacyEmbedded();
+  return shared_->item && shared_->item->legacyEmbedded();
 }
 
 std::optional<std::array<int, 4>> StatusNotifierTray::legacyIconGeometry() const {
-  if (shared_->items.empty() || !(*shared_->items.begin())->legacyIcon()) return std::nullopt;
-  return pilvo::menubar::legacyIconGeometry((*shared_->items.begin())->legacyIcon());
+  if (!shared_->item || !shared_->item->legacyIcon()) return std::nullopt;
+  return pilvo::menubar::legacyIconGeometry(shared_->item->legacyIcon());
 }
 
 std::vector<std::string> StatusNotifierTray::openMenuRows() const {
   std::vector<std::string> rows;
-  if (shared_->items.empty()) return rows;
-  GtkWidget* menu = (*shared_->items.begin())->openMenu();
+  GtkWidget* menu = shared_->item ? shared_->item->openMenu() : nullptr;
   if (!menu) return rows;
   GList* children = gtk_container_get_children(GTK_CONTAINER(menu));
   for (GList* l = children; l; l = l->next) {
@@ -496,8 +497,7 @@ std::vector<std::string> StatusNotifierTray::openMenuRows() const {
 }
 
 bool StatusNotifierTray::openMenuMapped() const {
-  if (shared_->items.empty()) return false;
-  GtkWidget* menu = (*shared_->items.begin())->openMenu();
+  GtkWidget* menu = shared_->item ? shared_->item->openMenu() : nullptr;
   return menu && gtk_widget_get_mapped(gtk_widget_get_toplevel(menu));
 }
 

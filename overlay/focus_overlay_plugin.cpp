@@ -35,24 +35,18 @@ void FocusOverlayPlugin::registerWith(channels::FlutterPluginRegistrar& registra
 
 void FocusOverlayPlugin::createPanels() {
   dimPanel_ = std::make_unique<ScreenDimPanel>(platform_);
-  createOverlayPanel();
-  info("Tavik: OverlayPanel + ScreenDimPanel initialized");
-}
-
-void FocusOverlayPlugin::createOverlayPanel() {
   overlayPanel_ = std::make_unique<OverlayPanel>(platform_, loop_, log_);
   std::weak_ptr<FocusOverlayPlugin> weak = weak_from_this();
   overlayPanel_->onDismiss = [weak] {
-    auto self = weak.lock();
-    if (self && self->dimPanel_) self->dimPanel_->hide(kDimFadeOutSeconds);
+    if (auto self = weak.lock()) self->dimPanel_->hide(kDimFadeOutSeconds);
   };
   overlayPanel_->onNudgeResponse = [weak, channel = channel_,
                                     log = log_](const std::string& answer) {
-    auto self = weak.lock();
-    if (self && self->dimPanel_) self->dimPanel_->hide(kDimFadeOutSeconds);
+    if (auto self = weak.lock()) self->dimPanel_->hide(kDimFadeOutSeconds);
     if (channel) channel->invokeMethod("nudgeResponse", Value(answer));
     if (log) log(host::HostLogLevel::kInfo, "Tavik: Sent nudgeResponse to Dart \u2014 " + answer);
   };
+  info("Tavik: OverlayPanel + ScreenDimPanel initialized");
 }
 
 void FocusOverlayPlugin::handleMethodCall(const channels::FlutterMethodCall& call,
@@ -66,31 +60,31 @@ void FocusOverlayPlugin::handleMethodCall(const channels::FlutterMethodCall& cal
     loop_.post([weak] {
       auto self = weak.lock();
       if (!self) return;
-      if (self->dimPanel_) self->dimPanel_->hide(kDimFadeOutSeconds);
-      if (self->overlayPanel_) self->overlayPanel_->hide();
+      self->dimPanel_->hide(kDimFadeOutSeconds);
+      self->overlayPanel_->hide();
     });
     result->success();
   } else if (method == "updateAvatarState") {
     const std::string* state = channels::stringMember(call.arguments, "state");
     if (!state) {
-      result->error("INVALID_ARGS", "State required");
+      result->error(channels::kInvalidArgsCode, "State required");
       return;
     }
     const AvatarState avatarState = avatarStateFromRaw(*state).value_or(AvatarState::kAlert);
     loop_.post([weak, avatarState] {
       auto self = weak.lock();
-      if (self && self->overlayPanel_) self->overlayPanel_->updateAvatarState(avatarState);
+      if (self) self->overlayPanel_->updateAvatarState(avatarState);
     });
     result->success();
   } else if (method == "updateMessage") {
     const std::string* message = channels::stringMember(call.arguments, "message");
     if (!message) {
-      result->error("INVALID_ARGS", "Message required");
+      result->error(channels::kInvalidArgsCode, "Message required");
       return;
     }
     loop_.post([weak, message = *message] {
       auto self = weak.lock();
-      if (self && self->overlayPanel_) self->overlayPanel_->updateMessage(message);
+      if (self) self->overlayPanel_->updateMessage(message);
     });
     result->success();
   } else {
@@ -103,7 +97,7 @@ void FocusOverlayPlugin::showOverlay(const Value& args,
   const std::string* messageArg = channels::stringMember(args, "message");
   if (!messageArg) {
     error("Tavik: ERROR - Invalid args for showOverlay");
-    result->error("INVALID_ARGS", "Message required");
+    result->error(channels::kInvalidArgsCode, "Message required");
     return;
   }
   const std::string message = *messageArg;
@@ -127,14 +121,11 @@ void FocusOverlayPlugin::showOverlay(const Value& args,
   loop_.post([weak, message, avatarState, duration, position, showButtons, buttonMode] {
     auto self = weak.lock();
     if (!self) return;
-    if (!self->overlayPanel_) {
-      // Made with its answers wired, like the one made at registration.
-      self->createOverlayPanel();
-      self->info("Tavik: Created new OverlayPanel");
-    }
-    if (!self->dimPanel_) self->dimPanel_ = std::make_unique<ScreenDimPanel>(self->platform_);
-    self->dimPanel_->show(kDimFadeInSeconds);
-    self->overlayPanel_->show(message, avatarState, duration, position, showButtons, buttonMode);
+    // Asked once, so both panels land on the same monitor.
+    const std::optional<Screen> screen = self->platform_.mainScreen();
+    self->dimPanel_->show(screen, kDimFadeInSeconds);
+    self->overlayPanel_->show(screen, message, avatarState, duration, position, showButtons,
+                              buttonMode);
   });
   result->success();
 }

@@ -34,14 +34,11 @@ class FocusOverlayPlugin final : public channels::FlutterPlugin,
   void handleMethodCall(const channels::FlutterMethodCall& call,
                         std::unique_ptr<channels::FlutterResult> result) override;
 
-  OverlayPanel* overlayPanel() { return overlayPanel_.get(); }
-  ScreenDimPanel* dimPanel() { return dimPanel_.get(); }
-
  private:
   FocusOverlayPlugin(OverlayPlatform& platform, EventLoop& loop, host::HostLogSink log,
                      std::shared_ptr<channels::FlutterMethodChannel> channel);
+  // Run first on the loop: every later block finds both panels.
   void createPanels();
-  void createOverlayPanel();
   void showOverlay(const channels::Value& args, std::unique_ptr<channels::FlutterResult> result);
   void info(const std::string& text) const;
   void error(const std::string& text) const;

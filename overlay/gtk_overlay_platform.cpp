@@ -109,14 +109,10 @@ class Animator {
     startUs_ = -1;
     const uint64_t id = ++motion_;
     tick_ = gtk_widget_add_tick_callback(widget_, onTick, this, nullptr);
-    auto handle = std::make_shared<std::list<std::unique_ptr<EventSource>>::iterator>();
-    timers_.push_front(nullptr);
-    *handle = timers_.begin();
-    timers_.front() = loop_.addTimer(seconds, false, [this, id, handle, done] {
+    const auto slot = timers_.emplace(timers_.end());
+    *slot = loop_.addTimer(seconds, false, [this, id, slot, done] {
       if (id == motion_) finish();
-      // Drop the timer after its callback has returned.
-      loop_.post([spent = std::shared_ptr<EventSource>(std::move(**handle))] {});
-      timers_.erase(*handle);
+      timers_.erase(slot);  // spent; the loop lets a timer drop itself here
       if (done) done();
     });
   }
@@ -213,8 +209,18 @@ class GtkFloating {
     }
     const int top = screenSpaceHeight() - int(std::lround(frame_.y + frame_.height));
     gtk_window_move(GTK_WINDOW(window_), int(std::lround(frame_.x)), top);
-    gtk_window_resize(GTK_WINDOW(window_), int(std::lround(frame_.width)),
-                      int(std::lround(frame_.height)));
+    resize(int(std::lround(frame_.width)), int(std::lround(frame_.height)));
+  }
+  // Slides call place() on every frame but never change the size.
+  void resize(int width, int height) {
+    if (width == width_ && height == height_) return;
+    width_ = width;
+    height_ = height;
+    if (layered_) {
+      // The layer surface takes its size from the window's size request.
+      gtk_widget_set_size_request(window_, width, height);
+    }
+    gtk_window_resize(GTK_WINDOW(window_), width, height);
   }
   void placeLayer() {
     GtkWindow* window = GTK_WINDOW(window_);
@@ -236,9 +242,7 @@ class GtkFloating {
     const int right = std::max(g.x + g.width - (gdkFrame.x + width), 1 - width);
     gtk_layer_set_margin(window, GTK_LAYER_SHELL_EDGE_TOP, gdkFrame.y - g.y);
     gtk_layer_set_margin(window, GTK_LAYER_SHELL_EDGE_RIGHT, right);
-    // The layer surface takes its size from the window's size request.
-    gtk_widget_set_size_request(window_, std::max(width, 1), std::max(height, 1));
-    gtk_window_resize(window, std::max(width, 1), std::max(height, 1));
+    resize(std::max(width, 1), std::max(height, 1));
   }
   void setInputPassThrough(bool passThrough) {
     passThrough_ = passThrough;
@@ -281,13 +285,15 @@ class GtkFloating {
   bool composited_ = false;
   GdkMonitor* monitor_ = nullptr;
   bool passThrough_ = false;
+  // The size last asked of the window (-1: none yet).
+  int width_ = -1;
+  int height_ = -1;
 };
 
 class GtkPanelWindow final : public PanelWindow {
  public:
   GtkPanelWindow(EventLoop& loop, Rect frame, GtkWidget* relatedView)
-      : loop_(loop),
-        base_(loop, frame, GDK_WINDOW_TYPE_HINT_NOTIFICATION, GTK_LAYER_SHELL_LAYER_OVERLAY) {
+      : base_(loop, frame, GDK_WINDOW_TYPE_HINT_NOTIFICATION, GTK_LAYER_SHELL_LAYER_OVERLAY) {
     WebKitUserContentManager* content = webkit_user_content_manager_new();
     webkit_user_content_manager_register_script_message_handler(content, "nudgeResponse");
     g_signal_connect(content, "script-message-received::nudgeResponse", G_CALLBACK(onScriptMessage),
@@ -404,7 +410,6 @@ class GtkPanelWindow final : public PanelWindow {
   static void onLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer data) {
     auto* self = static_cast<GtkPanelWindow*>(data);
     if (event == WEBKIT_LOAD_STARTED) self->failed_ = false;
-    if (event == WEBKIT_LOAD_COMMITTED) self->committed_ = true;
     // After a failure WebKit still reports the load as finished.
     if (event == WEBKIT_LOAD_FINISHED && !self->failed_ && self->events_.loadFinished) {
       self->events_.loadFinished();
@@ -445,12 +450,10 @@ class GtkPanelWindow final : public PanelWindow {
     if (self->events_.scriptMessage) self->events_.scriptMessage("nudgeResponse", body);
   }
 
-  EventLoop& loop_;
   GtkFloating base_;
   WebKitWebView* webView_ = nullptr;
   WebEvents events_;
   bool failed_ = false;
-  bool committed_ = false;
   RestartBudget restarts_ = webProcessRestartBudget();
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
@@ -559,8 +562,7 @@ std::optional<Screen> GtkOverlayPlatform::mainScreen() {
 }
 
 std::unique_ptr<PanelWindow> GtkOverlayPlatform::createPanelWindow(Rect frame) {
-  GtkWidget* related = relatedView_ && GTK_IS_WIDGET(relatedView_) ? relatedView_ : nullptr;
-  return std::make_unique<GtkPanelWindow>(loop_, frame, related);
+  return std::make_unique<GtkPanelWindow>(loop_, frame, relatedView_);
 }
 
 void GtkOverlayPlatform::setRelatedWebView(GtkWidget* view) {
@@ -576,7 +578,7 @@ std::unique_ptr<DimWindow> GtkOverlayPlatform::createDimWindow(Rect frame) {
 }
 
 std::optional<std::string> GtkOverlayPlatform::resourcePath(const std::string& fileName) {
-  return findDataFile(fileName, PILVO_INSTALLED_DATA_DIR);
+  return findDataFile(fileName);
 }
 
 }  // namespace pilvo::overlay

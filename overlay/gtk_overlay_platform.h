@@ -54,7 +54,7 @@ class GtkOverlayPlatform final : public OverlayPlatform {
 
  private:
   EventLoop& loop_;
-  GtkWidget* relatedView_ = nullptr;
+  GtkWidget* relatedView_ = nullptr;  // weak: null once the view is finalized
 };
 
 }  // namespace pilvo::overlay

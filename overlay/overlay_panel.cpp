@@ -156,8 +156,9 @@ void OverlayPanel::setupWebView() {
   info("Tavik: Loading korima_overlay.html from bundle");
 }
 
-void OverlayPanel::show(const std::string& message, AvatarState avatarState, double durationSeconds,
-                        OverlayPosition position, bool buttons, const std::string& buttonMode) {
+void OverlayPanel::show(const std::optional<Screen>& screen, const std::string& message,
+                        AvatarState avatarState, double durationSeconds, OverlayPosition position,
+                        bool buttons, const std::string& buttonMode) {
   if (!buttonMode.empty()) {
     buttonMode_ = buttonMode;
   } else {
@@ -171,7 +172,6 @@ void OverlayPanel::show(const std::string& message, AvatarState avatarState, dou
   window_->orderOut();
 
   const std::string state(pageState(avatarState));
-  const std::optional<Screen> screen = platform_.mainScreen();
   shownOn_ = screen;
   if (!screen) {
     error("Tavik: ERROR - No main screen found");
@@ -204,8 +204,7 @@ void OverlayPanel::show(const std::string& message, AvatarState avatarState, dou
     auto self = weak.lock();
     if (!self) return;
     OverlayPanel& panel = **self;
-    // This timer is the caller: let it go once its callback has returned.
-    panel.loop_.post([spent = std::shared_ptr<EventSource>(std::move(panel.dismissTimer_))] {});
+    panel.dismissTimer_.reset();  // spent; the loop lets a timer drop itself here
     panel.info("Tavik: Auto-dismissing overlay");
     if (panel.onDismiss) panel.onDismiss();
     panel.hide();

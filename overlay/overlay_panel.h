@@ -66,8 +66,11 @@ class OverlayPanel {
   std::function<void(const std::string& answer)> onNudgeResponse;
   const std::string& buttonMode() const { return buttonMode_; }
 
-  void show(const std::string& message, AvatarState avatarState, double durationSeconds,
-            OverlayPosition position, bool buttons, const std::string& buttonMode);
+  // Slides in on `screen` (the main screen, asked by the caller); without one
+  // it logs and stays hidden.
+  void show(const std::optional<Screen>& screen, const std::string& message,
+            AvatarState avatarState, double durationSeconds, OverlayPosition position, bool buttons,
+            const std::string& buttonMode);
   void hide();
   void updateAvatarState(AvatarState state);
   // Replaces the text on the page at once, keeping the page state.

@@ -30,7 +30,8 @@ struct OverlayPanelTest : ::testing::Test {
   }
   void show(const std::string& message, bool buttons = false, const std::string& mode = "",
             OverlayPosition position = OverlayPosition::kTopRight, double duration = 3) {
-    panel.show(message, AvatarState::kAlert, duration, position, buttons, mode);
+    panel.show(platform.mainScreen(), message, AvatarState::kAlert, duration, position, buttons,
+               mode);
   }
 };
 
@@ -105,7 +106,8 @@ TEST(OverlayPanelPageTest, MissingPageIsLoggedAndMessagesWaitForGood) {
   EXPECT_EQ(log.back(),
             "Tavik: JS error (setState): ReferenceError: Can't find variable: setState");
   EXPECT_FALSE(platform.panel()->loadedPath());
-  panel.show("Hi", AvatarState::kCalm, 3, OverlayPosition::kTopRight, false, "");
+  panel.show(platform.mainScreen(), "Hi", AvatarState::kCalm, 3, OverlayPosition::kTopRight, false,
+             "");
   loop.advance(0.5);
   EXPECT_TRUE(platform.panel()->isVisible());
   ASSERT_TRUE(panel.pendingMessage());
@@ -295,11 +297,11 @@ TEST_F(ScreenDimPanelTest, FitsTheWholeScreenFadesInAndOut) {
   testing::FakeDimWindow& window = *platform.dim();
   EXPECT_EQ(window.frame(), kFallbackScreenFrame);
   EXPECT_EQ(window.alpha(), 0);
-  dim.show(0.4);  // no screen: nothing
+  dim.show(platform.mainScreen(), 0.4);  // no screen: nothing
   EXPECT_FALSE(window.isVisible());
 
   platform.setScreen(Screen{{0, 0, 2560, 1440}, {0, 0, 2560, 1400}});
-  dim.show(0.4);
+  dim.show(platform.mainScreen(), 0.4);
   EXPECT_EQ(window.frame(), (Rect{0, 0, 2560, 1440}));
   EXPECT_TRUE(window.isVisible());
   loop.advance(0.4);
@@ -317,11 +319,11 @@ TEST_F(ScreenDimPanelTest, FitsTheWholeScreenFadesInAndOut) {
 TEST_F(ScreenDimPanelTest, ShowDuringFadeOutKeepsTheDimming) {
   ScreenDimPanel dim{platform};
   testing::FakeDimWindow& window = *platform.dim();
-  dim.show(0.4);
+  dim.show(platform.mainScreen(), 0.4);
   loop.advance(1);
   dim.hide(0.35);
   loop.advance(0.2);
-  dim.show(0.4);
+  dim.show(platform.mainScreen(), 0.4);
   loop.advance(1);
   EXPECT_TRUE(window.isVisible());
   EXPECT_EQ(window.alpha(), 1);

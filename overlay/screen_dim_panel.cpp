@@ -3,16 +3,14 @@
 namespace pilvo::overlay {
 
 ScreenDimPanel::ScreenDimPanel(OverlayPlatform& platform)
-    : platform_(platform), self_(std::make_shared<ScreenDimPanel*>(this)) {
-  const std::optional<Screen> screen = platform_.mainScreen();
-  window_ = platform_.createDimWindow(screen ? screen->frame : kFallbackScreenFrame);
+    : window_(platform.createDimWindow(kFallbackScreenFrame)),
+      self_(std::make_shared<ScreenDimPanel*>(this)) {
   window_->setAlpha(0.0);
 }
 
 ScreenDimPanel::~ScreenDimPanel() { self_.reset(); }
 
-void ScreenDimPanel::show(double fadeDuration) {
-  const std::optional<Screen> screen = platform_.mainScreen();
+void ScreenDimPanel::show(const std::optional<Screen>& screen, double fadeDuration) {
   if (!screen) return;
   ++generation_;
   window_->setFrame(screen->frame);

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 #include "overlay/overlay_platform.h"
 
@@ -15,7 +16,7 @@ namespace pilvo::overlay {
 
 inline constexpr double kDimFadeInSeconds = 0.4;
 inline constexpr double kDimFadeOutSeconds = 0.35;
-// The frame used until a main screen is known.
+// The window's frame until its first show.
 inline constexpr Rect kFallbackScreenFrame{0, 0, 1920, 1080};
 
 class ScreenDimPanel {
@@ -25,13 +26,13 @@ class ScreenDimPanel {
   ScreenDimPanel(const ScreenDimPanel&) = delete;
   ScreenDimPanel& operator=(const ScreenDimPanel&) = delete;
 
-  // Fits the window to the main screen, puts it on screen and fades to 1.
-  void show(double fadeDuration);
+  // Fits the window to `screen` (the main screen, asked once by the caller
+  // for both panels), puts it on screen and fades to 1; nothing without one.
+  void show(const std::optional<Screen>& screen, double fadeDuration);
   // Fades to 0, then takes the window off screen.
   void hide(double fadeDuration);
 
  private:
-  OverlayPlatform& platform_;
   std::unique_ptr<DimWindow> window_;
   int64_t generation_ = 0;
   std::shared_ptr<ScreenDimPanel*> self_;

@@ -43,10 +43,6 @@ std::string attribute(const xmlNode* node, const char* name, const char* ns) {
   return trimmed(std::move(text));
 }
 
-bool isWebAddress(const std::string& url) {
-  return url.rfind("https://", 0) == 0 || url.rfind("http://", 0) == 0;
-}
-
 AppcastItem readItem(const xmlNode* item) {
   AppcastItem result;
   std::string link;
@@ -72,6 +68,10 @@ AppcastItem readItem(const xmlNode* item) {
 }
 
 }  // namespace
+
+bool isWebAddress(std::string_view url) {
+  return url.starts_with("https://") || url.starts_with("http://");
+}
 
 std::string AppcastItem::pageUrl() const {
   if (isWebAddress(releaseNotesUrl)) return releaseNotesUrl;

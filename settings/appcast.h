@@ -27,6 +27,9 @@ struct AppcastItem {
   std::string pageUrl() const;
 };
 
+// Whether `url` is an http(s) address: the only pages an update opens.
+bool isWebAddress(std::string_view url);
+
 // Parses an appcast. Items without a version are skipped. nullopt with
 // `error` set when the text is not a well-formed RSS document; documents with
 // a DTD are refused (no entity expansion, nothing fetched from the network).

@@ -10,7 +10,7 @@
 namespace pilvo::settings {
 
 inline constexpr const char* kSettingsChannelName = "com.tavik/settings";
-inline constexpr const char* kInvalidArgsCode = "INVALID_ARGS";
+using channels::kInvalidArgsCode;
 inline constexpr const char* kLaunchAtLoginFailedCode = "LAUNCH_AT_LOGIN_FAILED";
 
 class SettingsBridgePlugin final : public channels::FlutterPlugin {

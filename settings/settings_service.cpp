@@ -6,8 +6,6 @@ SettingsService::SettingsService(SettingsPlatform& platform, EventLoop& loop,
                                  MenuBarVisibility menuBar)
     : platform_(platform), loop_(loop), menuBar_(std::move(menuBar)) {}
 
-SettingsService::~SettingsService() { *alive_ = false; }
-
 std::string SettingsService::setLaunchAtLogin(bool enabled) {
   return platform_.setLaunchAtLogin(enabled);
 }

@@ -23,7 +23,6 @@ class SettingsService {
   using SavePanelDone = std::function<void(std::optional<std::string> path)>;
 
   SettingsService(SettingsPlatform& platform, EventLoop& loop, MenuBarVisibility menuBar = {});
-  ~SettingsService();
 
   // Empty on success, else the system's description of the failure.
   std::string setLaunchAtLogin(bool enabled);
@@ -52,6 +51,7 @@ class SettingsService {
   std::function<void(const std::string&)> savePathObserver_;
   std::deque<Request> pending_;
   bool panelOpen_ = false;
+  // Deferred work holds it weakly: expired once the service is gone.
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 

@@ -5,20 +5,18 @@
 
 #include <memory>
 
+#include "settings/appcast.h"
+
 namespace pilvo::settings {
 namespace {
 
 constexpr const char* kOpenPageAction = "open-update-page";
 constexpr gsize kReadChunk = gsize{64} * 1024;
 
-bool isWebPage(const char* uri) {
-  return g_str_has_prefix(uri, "https://") || g_str_has_prefix(uri, "http://");
-}
-
 void onOpenPage(GSimpleAction*, GVariant* parameter, gpointer) {
   // The application's actions are reachable on the session bus: open web pages only.
   const char* uri = g_variant_get_string(parameter, nullptr);
-  if (!isWebPage(uri)) return;
+  if (!isWebAddress(uri)) return;
   GError* error = nullptr;
   if (!g_app_info_launch_default_for_uri(uri, nullptr, &error)) {
     g_warning("Tavik: ERROR - cannot open %s: %s", uri, error->message);

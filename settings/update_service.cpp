@@ -8,8 +8,6 @@ UpdateService::UpdateService(UpdatePlatform& platform, EventLoop& loop, UpdaterS
                              Log log)
     : platform_(platform), loop_(loop), settings_(std::move(settings)), log_(std::move(log)) {}
 
-UpdateService::~UpdateService() { *alive_ = false; }
-
 void UpdateService::start() {
   if (settings_.feedUrl.empty()) return;  // nothing could ever be found
   firstCheck_ = loop_.addTimer(settings_.firstCheckSeconds, false, [this] {
@@ -63,7 +61,6 @@ void UpdateService::finish(FeedResponse response) {
   if (!userWaiting && version == lastShown_) return;
   lastShown_ = version;
   platform_.showUpdateAvailable(version, update->pageUrl());
-  updateReady_ = true;
   if (updateShown_) updateShown_(version);
 }
 

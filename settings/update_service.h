@@ -28,7 +28,6 @@ class UpdateService {
   using UpdateShown = std::function<void(const std::string& version)>;
 
   UpdateService(UpdatePlatform& platform, EventLoop& loop, UpdaterSettings settings, Log log = {});
-  ~UpdateService();
   UpdateService(const UpdateService&) = delete;
   UpdateService& operator=(const UpdateService&) = delete;
 
@@ -39,7 +38,7 @@ class UpdateService {
   // A check on the user's behalf: returns at once; its outcome (newer, up to
   // date, failed) is shown to the user.
   void checkForUpdates();
-  bool updateReady() const { return updateReady_; }
+  bool updateReady() const { return !lastShown_.empty(); }
   const std::string& currentVersion() const { return settings_.currentVersion; }
   void restartAndUpdate() { platform_.requestQuit(); }
 
@@ -56,8 +55,9 @@ class UpdateService {
   std::unique_ptr<EventSource> dailyCheck_;
   bool checking_ = false;
   bool userWaiting_ = false;  // the check in flight answers a request of the user
-  std::string lastShown_;     // version of the last update shown by a background check
-  bool updateReady_ = false;
+  // The version of the last update shown (never empty: items have a version).
+  std::string lastShown_;
+  // Deferred work holds it weakly: expired once the service is gone.
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
