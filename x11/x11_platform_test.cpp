@@ -342,6 +342,32 @@ TEST(X11DesktopTest, EventsReadByARoundTripOutsideDispatchAreNotLeftBehind) {
   EXPECT_TRUE(waitUntil([&] { return driver.desktop().activeWindow() == second; }));
 }
 
+// A window that closes just as the agent stops: the requests queued for it on
+// the way out fail with BadWindow, which must not end the process (Xlib's
+// default error handler would exit with status 1 once the connection is gone).
+TEST(X11PlatformTest, AWindowClosingAsTheConnectionCloses) {
+  X11DesktopDriver driver;
+  const uint64_t window = driver.openWindow("closing", "closing");
+  const pid_t child = fork();
+  if (child == 0) {
+    GlibEventLoop loop;
+    std::string error;
+    auto connection = XConnection::open(loop, "", &error);
+    if (!connection) _exit(3);
+    XSelectInput(connection->display(), window, PropertyChangeMask);
+    XSync(connection->display(), False);
+    Display* other = XOpenDisplay(nullptr);  // not the parent's connection
+    XDestroyWindow(other, window);
+    XCloseDisplay(other);
+    XSelectInput(connection->display(), window, NoEventMask);  // queued, not yet sent
+    connection.reset();
+    _exit(0);
+  }
+  int status = -1;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+
 // Seconds since the server last saw input, read on the test's own connection.
 double serverIdle() {
   Display* display = XOpenDisplay(nullptr);

@@ -58,6 +58,10 @@ XConnection::~XConnection() {
   *alive_ = false;
   fdWatch_.reset();
   handlers_.clear();
+  // Requests still queued (events unselected on the way out) may fail for
+  // windows that closed meanwhile. Their errors must reach this connection's
+  // handler: once it is unregistered, Xlib's default one ends the process.
+  if (!lost_) XSync(display_, False);
   registry().erase(display_);
   // After an I/O error XCloseDisplay only frees memory; it does not talk to the server.
   XCloseDisplay(display_);
